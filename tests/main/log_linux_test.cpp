@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <regex>
+#include <string>
+
+#include "base/failure.hpp"
+#include "base/thread.hpp"
+#include "main/log.hpp"
+#include "support/temp_folder.hpp"
+
+namespace olvex {
+namespace {
+
+using testing_support::read_file;
+using testing_support::TempFolder;
+using testing_support::write_file;
+
+// Sets (or, with nullopt, removes) an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+[[noreturn]] void raise_failure(const char* message) { throw Failure(message); }
+
+TEST(CrashLogPath, PrefersTheStateFolderAndCreatesIt) {
+    TempFolder state;
+    ScopedEnv xdg("XDG_STATE_HOME", state.path().string());
+    const auto expected = state.path() / "olvex-audio-control" / "crash.log";
+    EXPECT_EQ(crash_log_path(), expected);
+    EXPECT_TRUE(std::filesystem::is_directory(expected.parent_path()));
+}
+
+TEST(CrashLogPath, FallsBackToHomeThenTheExecutablesFolder) {
+    TempFolder home;
+    ScopedEnv relative_state("XDG_STATE_HOME", "relative/is/ignored");
+    ScopedEnv home_env("HOME", home.path().string());
+    EXPECT_EQ(crash_log_path(), home.path() / ".local" / "state" / "olvex-audio-control" / "crash.log");
+
+    ScopedEnv no_home("HOME", std::nullopt);
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(crash_log_path(), exe.parent_path() / "crash.log");
+}
+
+class LogFile : public testing::Test {
+protected:
+    TempFolder state;
+    ScopedEnv xdg{"XDG_STATE_HOME", state.path().string()};
+    std::filesystem::path file() const { return state.path() / "olvex-audio-control" / "crash.log"; }
+};
+
+TEST_F(LogFile, LogMessageWritesStandardErrorAndAppendsTimestampedLines) {
+    std::filesystem::create_directories(file().parent_path());
+    write_file(file(), "[1s] from an earlier run\n");
+    const auto before = static_cast<std::uint64_t>(std::time(nullptr));
+
+    testing::internal::CaptureStderr();
+    log_message("device: a");
+    log_message("volume: b\nsecond line");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "device: a\nvolume: b\nsecond line\n");
+
+    const auto after = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::string text = read_file(file());
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(
+        text, match, std::regex(R"(\[1s\] from an earlier run\n\[(\d+)s\] device: a\n\[(\d+)s\] volume: b\nsecond line\n)")))
+        << text;
+    for (std::size_t i = 1; i <= 2; ++i) {
+        const auto seconds = std::stoull(match[i].str());
+        EXPECT_GE(seconds, before);
+        EXPECT_LE(seconds, after);
+    }
+}
+
+TEST_F(LogFile, AnUnwritableLogIsSilent) {
+    std::filesystem::create_directories(file());  // a folder where the file should be
+    testing::internal::CaptureStderr();
+    log_message("serial: still running");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "serial: still running\n");
+}
+
+TEST_F(LogFile, FailureOnAWorkerThreadIsRecordedAsUnnamed) {
+    install_failure_hook();
+    const unsigned line = __LINE__ + 1;
+    spawn_thread([] { throw Failure("queue vanished"); });
+    std::string text;
+    for (int attempt = 0; attempt < 500 && text.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        text = read_file(file());
+    }
+    set_failure_recorder(nullptr);
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\[\d+s\] thread 'unnamed' panicked at tests/main/log_linux_test\.cpp:)" +
+                                                  std::to_string(line) + R"(:\d+:\nqueue vanished\n)")))
+        << text;
+}
+
+TEST_F(LogFile, UncaughtExceptionOnTheMainThreadIsRecordedAsMain) {
+    EXPECT_EXIT(
+        {
+            install_failure_hook();
+            // Escaping a noexcept function ends in std::terminate, as an
+            // exception leaving main does.
+            []() noexcept { raise_failure("start-up broke"); }();
+        },
+        testing::ExitedWithCode(EXIT_FAILURE), "");
+    EXPECT_TRUE(std::regex_match(read_file(file()),
+                                 std::regex(R"(\[\d+s\] thread 'main' panicked at tests/main/log_linux_test\.cpp:\d+:\d+:\nstart-up broke\n)")))
+        << read_file(file());
+}
+
+}  // namespace
+}  // namespace olvex

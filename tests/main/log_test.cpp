@@ -1,0 +1,90 @@
+#include "main/log.hpp"
+
+#include <gtest/gtest.h>
+
+#include <source_location>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "main/log_platform.hpp"
+#include "support/temp_folder.hpp"
+
+namespace olvex {
+namespace {
+
+using testing_support::read_file;
+using testing_support::TempFolder;
+using testing_support::write_file;
+
+TEST(LogEntry, LayoutKeepsTheMessageUnchanged) {
+    EXPECT_EQ(format_log_entry(1700000000, "serial: opened COM3"), "[1700000000s] serial: opened COM3\n");
+    EXPECT_EQ(format_log_entry(0, "two\nlines\r\n"), "[0s] two\nlines\r\n\n");
+    EXPECT_EQ(format_log_entry(18446744073709551615u, ""), "[18446744073709551615s] \n");
+}
+
+TEST(FailureEntry, NamesThreadLocationAndOptionalMessage) {
+    const auto here = std::source_location::current();
+    const std::string location =
+        std::string(here.file_name()) + ":" + std::to_string(here.line()) + ":" + std::to_string(here.column());
+    EXPECT_EQ(format_failure_entry(5, "unnamed", here, "index out of range"),
+              "[5s] thread 'unnamed' panicked at " + location + ":\nindex out of range\n");
+    EXPECT_EQ(format_failure_entry(5, "main", here, std::nullopt), "[5s] thread 'main' panicked at " + location + "\n");
+}
+
+TEST(Clock, TimesBefore1970ReadAsZero) {
+    constexpr std::uint64_t EPOCH = 116444736000000000;
+    EXPECT_EQ(unix_seconds_from_file_time(0), 0u);
+    EXPECT_EQ(unix_seconds_from_file_time(EPOCH - 1), 0u);
+    EXPECT_EQ(unix_seconds_from_file_time(EPOCH + 19'999'999), 1u) << "truncates, never rounds";
+    EXPECT_EQ(unix_seconds_from_file_time(EPOCH + 17'000'000'000'000'000), 1'700'000'000u);
+    EXPECT_EQ(unix_seconds_from_signed(-1), 0u);
+    EXPECT_EQ(unix_seconds_from_signed(1'700'000'000), 1'700'000'000u);
+}
+
+TEST(Clock, WallClockIsAfter2020) { EXPECT_GT(log_platform::wall_clock_unix_seconds(), 1'577'836'800u); }
+
+TEST(AppendToFile, CreatesThenAppendsWithoutTouchingEarlierContent) {
+    TempFolder folder;
+    const auto file = folder.path() / "crash.log";
+    log_platform::append_to_file(file, "first\n");
+    EXPECT_EQ(read_file(file), "first\n");
+    write_file(file, "from an earlier run\n");
+    log_platform::append_to_file(file, "a\n");
+    log_platform::append_to_file(file, "b\n");
+    EXPECT_EQ(read_file(file), "from an earlier run\na\nb\n");
+}
+
+TEST(AppendToFile, UnwritableTargetsAreSilentlySkipped) {
+    TempFolder folder;
+    const auto folder_in_the_way = folder.path() / "crash.log";
+    std::filesystem::create_directory(folder_in_the_way);
+    log_platform::append_to_file(folder_in_the_way, "lost\n");
+    log_platform::append_to_file(folder.path() / "missing" / "crash.log", "lost\n");
+    EXPECT_TRUE(std::filesystem::is_directory(folder_in_the_way));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "missing"));
+}
+
+TEST(AppendToFile, EntriesFromManyThreadsNeverMix) {
+    TempFolder folder;
+    const auto file = folder.path() / "crash.log";
+    constexpr int THREADS = 4, ENTRIES = 100;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < THREADS; ++t) {
+        writers.emplace_back([&, t] {
+            const std::string entry = "[0s] thread " + std::to_string(t) + " " + std::string(300, 'x') + "\n";
+            for (int n = 0; n < ENTRIES; ++n) log_platform::append_to_file(file, entry);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    std::istringstream lines(read_file(file));
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_TRUE(line.starts_with("[0s] thread ")) << line.substr(0, 40);
+        EXPECT_TRUE(line.ends_with(std::string(300, 'x')));
+    }
+    EXPECT_EQ(count, THREADS * ENTRIES);
+}
+
+}  // namespace
+}  // namespace olvex
