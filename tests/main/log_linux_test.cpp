@@ -4,11 +4,15 @@
 #include <ctime>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/failure.hpp"
 #include "base/thread.hpp"
 #include "main/log.hpp"
+#include "main/log_platform.hpp"
 #include "support/temp_folder.hpp"
 
 namespace olvex {
@@ -127,6 +131,29 @@ TEST_F(LogFile, UncaughtExceptionOnTheMainThreadIsRecordedAsMain) {
     EXPECT_TRUE(std::regex_match(read_file(file()),
                                  std::regex(R"(\[\d+s\] thread 'main' panicked at tests/main/log_linux_test\.cpp:\d+:\d+:\nstart-up broke\n)")))
         << read_file(file());
+}
+
+// Linux only: Wine emulates append-only handles with a seek and a write, so
+// concurrent appends there can overwrite each other, which Windows itself does not.
+TEST(AppendToFile, EntriesFromManyThreadsNeverMix) {
+    TempFolder folder;
+    const auto file = folder.path() / "crash.log";
+    constexpr int THREADS = 4, ENTRIES = 100;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < THREADS; ++t) {
+        writers.emplace_back([&, t] {
+            const std::string entry = "[0s] thread " + std::to_string(t) + " " + std::string(300, 'x') + "\n";
+            for (int n = 0; n < ENTRIES; ++n) log_platform::append_to_file(file, entry);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    std::istringstream lines(read_file(file));
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_TRUE(line.starts_with("[0s] thread ")) << line.substr(0, 40);
+        EXPECT_TRUE(line.ends_with(std::string(300, 'x')));
+    }
+    EXPECT_EQ(count, THREADS * ENTRIES);
 }
 
 }  // namespace

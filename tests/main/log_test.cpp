@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <source_location>
-#include <sstream>
-#include <thread>
-#include <vector>
 
 #include "main/log_platform.hpp"
 #include "support/temp_folder.hpp"
@@ -63,27 +60,6 @@ TEST(AppendToFile, UnwritableTargetsAreSilentlySkipped) {
     log_platform::append_to_file(folder.path() / "missing" / "crash.log", "lost\n");
     EXPECT_TRUE(std::filesystem::is_directory(folder_in_the_way));
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "missing"));
-}
-
-TEST(AppendToFile, EntriesFromManyThreadsNeverMix) {
-    TempFolder folder;
-    const auto file = folder.path() / "crash.log";
-    constexpr int THREADS = 4, ENTRIES = 100;
-    std::vector<std::thread> writers;
-    for (int t = 0; t < THREADS; ++t) {
-        writers.emplace_back([&, t] {
-            const std::string entry = "[0s] thread " + std::to_string(t) + " " + std::string(300, 'x') + "\n";
-            for (int n = 0; n < ENTRIES; ++n) log_platform::append_to_file(file, entry);
-        });
-    }
-    for (auto& writer : writers) writer.join();
-    std::istringstream lines(read_file(file));
-    int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
-        EXPECT_TRUE(line.starts_with("[0s] thread ")) << line.substr(0, 40);
-        EXPECT_TRUE(line.ends_with(std::string(300, 'x')));
-    }
-    EXPECT_EQ(count, THREADS * ENTRIES);
 }
 
 }  // namespace

@@ -1,0 +1,157 @@
+#include "device/messages.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <exception>
+#include <fmt/format.h>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "device/json_number.hpp"
+#include "main/log.hpp"
+
+namespace olvex::device {
+namespace {
+
+constexpr std::array<std::string_view, std::variant_size_v<HostMessage>> KIND_NAMES = {
+    "hello", "now_playing", "art", "volume", "lock",
+};
+
+constexpr std::string_view HEX_DIGITS = "0123456789abcdef";
+
+// Bytes that cannot stand for themselves inside a JSON string. A table lookup
+// in find_if keeps the scan over the 21.9 kB art text cheap.
+constexpr std::array<bool, 256> NEEDS_ESCAPE = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t byte = 0; byte < 0x20; ++byte) table[byte] = true;
+    table['"'] = true;
+    table['\\'] = true;
+    return table;
+}();
+
+void write_escape(unsigned char byte, std::string& out) {
+    switch (byte) {
+        case '"': out += "\\\""; return;
+        case '\\': out += "\\\\"; return;
+        case '\b': out += "\\b"; return;
+        case '\t': out += "\\t"; return;
+        case '\n': out += "\\n"; return;
+        case '\f': out += "\\f"; return;
+        case '\r': out += "\\r"; return;
+        default:
+            out += "\\u00";
+            out += HEX_DIGITS[byte >> 4U];
+            out += HEX_DIGITS[byte & 0xFU];
+    }
+}
+
+// Bytes are copied in runs; only '"', '\\' and control bytes below 0x20 are
+// escaped. Everything else, 0x7F and UTF-8 sequences included, goes as is.
+void write_string(std::string_view text, std::string& out) {
+    const auto needs_escape = [](char byte) { return NEEDS_ESCAPE[static_cast<unsigned char>(byte)]; };
+    out += '"';
+    auto run_start = text.begin();
+    for (;;) {
+        const auto stop = std::find_if(run_start, text.end(), needs_escape);
+        out.append(run_start, stop);
+        if (stop == text.end()) break;
+        write_escape(static_cast<unsigned char>(*stop), out);
+        run_start = stop + 1;
+    }
+    out += '"';
+}
+
+void write_name(std::string_view name, std::string& out) {
+    out += ",\"";
+    out += name;
+    out += "\":";
+}
+
+void write_member(std::string_view name, std::string_view text, std::string& out) {
+    write_name(name, out);
+    write_string(text, out);
+}
+
+void write_member(std::string_view name, double number, std::string& out) {
+    write_name(name, out);
+    format_json_number(number, out);
+}
+
+void write_member(std::string_view name, bool flag, std::string& out) {
+    write_name(name, out);
+    out += flag ? "true" : "false";
+}
+
+std::string_view status_name(PlaybackStatus status) {
+    switch (status) {
+        case PlaybackStatus::playing: return "playing";
+        case PlaybackStatus::paused: return "paused";
+        case PlaybackStatus::stopped: return "stopped";
+        case PlaybackStatus::none: return "none";
+    }
+    throw std::invalid_argument(fmt::format("playback status {} is out of range", static_cast<int>(status)));
+}
+
+void write_members(const Hello& /*hello*/, std::string& /*out*/) {}
+
+void write_members(const NowPlaying& playing, std::string& out) {
+    write_member("status", status_name(playing.status), out);
+    write_member("title", playing.title, out);
+    write_member("artist", playing.artist, out);
+    write_member("album", playing.album, out);
+    write_member("position_s", playing.position_s, out);
+    write_member("duration_s", playing.duration_s, out);
+}
+
+void write_members(const Art& art, std::string& out) { write_member("data", art.data, out); }
+
+void write_members(const Volume& volume, std::string& out) {
+    write_member("volume", volume.volume, out);
+    write_member("muted", volume.muted, out);
+}
+
+void write_members(const Lock& lock, std::string& out) { write_member("locked", lock.locked, out); }
+
+// Room for the framing and numbers plus the raw text, so that a line without
+// escapes (the art line above all) is built without reallocating.
+std::size_t expected_size(const HostMessage& message) {
+    constexpr std::size_t FRAMING = 128;
+    if (const auto* playing = std::get_if<NowPlaying>(&message)) {
+        return FRAMING + playing->title.size() + playing->artist.size() + playing->album.size();
+    }
+    if (const auto* art = std::get_if<Art>(&message)) return FRAMING + art->data.size();
+    return FRAMING;
+}
+
+std::string encode(const HostMessage& message) {
+    std::string out;
+    out.reserve(expected_size(message));
+    out += "{\"event\":";
+    write_string(wire_name(message), out);
+    std::visit([&out](const auto& kind) { write_members(kind, out); }, message);
+    out += "}\n";
+    return out;
+}
+
+}  // namespace
+
+std::string_view wire_name(const HostMessage& message) noexcept { return KIND_NAMES[message.index()]; }
+
+Volume volume_message(float level, bool muted) noexcept {
+    return Volume{.volume = static_cast<double>(level) * 100.0, .muted = muted};
+}
+
+std::string encode_host_message(const HostMessage& message) {
+    try {
+        return encode(message);
+    } catch (const std::exception& error) {
+        log_message(fmt::format("device: could not encode {}: {}", wire_name(message), error.what()));
+        return {};
+    }
+}
+
+}  // namespace olvex::device
