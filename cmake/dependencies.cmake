@@ -23,6 +23,16 @@ endif()
 
 find_package(Threads REQUIRED)
 
+# System libraries the backends link with.
+add_library(olvex_platform_libraries INTERFACE)
+if(WIN32)
+  target_link_libraries(olvex_platform_libraries INTERFACE setupapi)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
+  target_link_libraries(olvex_platform_libraries INTERFACE PkgConfig::LIBUDEV)
+endif()
+
 if(OLVEX_BUILD_TESTS)
   if(CMAKE_CROSSCOMPILING)
     # The cross compiler has no GoogleTest of its own: build Debian's sources.

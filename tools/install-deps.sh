@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build gcc-12 g++-12 python3
+  cmake ninja-build pkg-config gcc-12 g++-12 python3
+  libudev-dev
   nlohmann-json3-dev libfmt-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64

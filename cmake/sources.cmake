@@ -1,0 +1,32 @@
+# Source files are found by convention rather than listed: a file named
+# *_win.cpp belongs to the Windows build, *_linux.cpp and *_posix.cpp to the
+# Linux build, and every other .cpp to both.
+function(olvex_platform_sources out_var)
+  set(picked)
+  foreach(file IN LISTS ARGN)
+    if(file MATCHES "_win(_test)?\\.cpp$")
+      if(WIN32)
+        list(APPEND picked ${file})
+      endif()
+    elseif(file MATCHES "_(linux|posix)(_test)?\\.cpp$")
+      if(NOT WIN32)
+        list(APPEND picked ${file})
+      endif()
+    else()
+      list(APPEND picked ${file})
+    endif()
+  endforeach()
+  set(${out_var} ${picked} PARENT_SCOPE)
+endfunction()
+
+# The .cpp files below the given folders (recursively) that belong to this platform.
+function(olvex_glob_sources out_var)
+  set(found)
+  foreach(folder IN LISTS ARGN)
+    file(GLOB_RECURSE in_folder CONFIGURE_DEPENDS ${folder}/*.cpp)
+    list(APPEND found ${in_folder})
+  endforeach()
+  list(SORT found)
+  olvex_platform_sources(picked ${found})
+  set(${out_var} ${picked} PARENT_SCOPE)
+endfunction()
