@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
 
 namespace olvex {
 
@@ -64,5 +65,9 @@ struct Duration {
 
     friend constexpr auto operator<=>(const Duration&, const Duration&) = default;
 };
+
+// A short human form in the largest fitting unit, without trailing zeros:
+// "10s", "1.5s", "100ms", "2.5µs", "7ns", "0ns".
+[[nodiscard]] std::string format_duration(Duration duration);
 
 }  // namespace olvex

@@ -13,8 +13,8 @@ namespace {
 std::atomic<std::thread::id> main_thread_id{};
 }
 
-void spawn_thread(std::function<void()> body, std::source_location where) {
-    auto run = [body = std::move(body), where]() noexcept { run_guarded(body, where); };
+void spawn_thread(std::move_only_function<void()> body, std::source_location where) {
+    auto run = [body = std::move(body), where]() mutable noexcept { run_guarded(body, where); };
     try {
         std::thread(std::move(run)).detach();
     } catch (const std::system_error& error) {

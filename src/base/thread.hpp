@@ -9,7 +9,8 @@ namespace olvex {
 // Starts `body` on a new detached thread without a name. An exception that
 // escapes `body` is recorded as a failure and ends that thread only.
 // Throws Failure("failed to spawn thread: ...") when no thread can be started.
-void spawn_thread(std::function<void()> body, std::source_location where = std::source_location::current());
+void spawn_thread(std::move_only_function<void()> body,
+                  std::source_location where = std::source_location::current());
 
 // Marks the calling thread as the program's main thread.
 void mark_main_thread() noexcept;

@@ -37,3 +37,20 @@ TEST(Duration, HoldsMoreThanChronoNanosecondsAndSaturatesWhenConverted) {
 
 }  // namespace
 }  // namespace olvex
+
+namespace olvex {
+namespace {
+
+TEST(FormatDuration, UsesTheLargestUnitAndOnlyTheDigitsThatMatter) {
+    EXPECT_EQ(format_duration(Duration::from_seconds(10)), "10s");
+    EXPECT_EQ(format_duration(Duration::from_millis(1500)), "1.5s");
+    EXPECT_EQ(format_duration(Duration{3, 1}), "3.000000001s");
+    EXPECT_EQ(format_duration(Duration::from_millis(100)), "100ms");
+    EXPECT_EQ(format_duration(Duration::from_nanos(1'250'000)), "1.25ms");
+    EXPECT_EQ(format_duration(Duration::from_nanos(2'500)), "2.5\u00B5s");
+    EXPECT_EQ(format_duration(Duration::from_nanos(7)), "7ns");
+    EXPECT_EQ(format_duration(Duration{}), "0ns");
+}
+
+}  // namespace
+}  // namespace olvex
