@@ -1,0 +1,288 @@
+// The Linux serial port against real pseudo-terminals: the test holds the
+// master side and plays the device; the port under test opens the slave.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "serial/serial_port.hpp"
+
+namespace olvex::serial {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = PortError::Kind;
+
+constexpr std::chrono::milliseconds PATIENCE = 5s;  // how long the test waits for anything that should happen soon
+
+// How the line is set up before the port opens it: raw, or cooked (as a fresh
+// pty is) with every setting the port has to change set wrong.
+enum class LineStart { raw, cooked_and_misconfigured };
+
+void misconfigure(termios& line) {
+    line.c_cflag = (line.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    line.c_iflag |= IXON | IXOFF | IXANY;
+    ::cfsetspeed(&line, B300);
+}
+
+// The device's side of a pseudo-terminal.
+class PtyMaster {
+public:
+    explicit PtyMaster(LineStart start = LineStart::raw) : fd_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0) throw std::runtime_error("no pty");
+        slave_path_ = ::ptsname(fd_);
+        termios line{};
+        ::tcgetattr(fd_, &line);
+        if (start == LineStart::raw) ::cfmakeraw(&line);
+        if (start == LineStart::cooked_and_misconfigured) misconfigure(line);
+        ::tcsetattr(fd_, TCSANOW, &line);
+    }
+    PtyMaster(const PtyMaster&) = delete;
+    PtyMaster& operator=(const PtyMaster&) = delete;
+    ~PtyMaster() { close(); }
+
+    [[nodiscard]] const std::string& slave_path() const { return slave_path_; }
+    [[nodiscard]] int fd() const { return fd_; }
+
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    void send(std::string_view bytes) const {
+        while (!bytes.empty()) {
+            const auto put = ::write(fd_, bytes.data(), bytes.size());
+            if (put <= 0) throw std::runtime_error("pty master write failed");
+            bytes.remove_prefix(static_cast<std::size_t>(put));
+        }
+    }
+
+    // Reads until `count` bytes came, or `patience` ran out.
+    [[nodiscard]] std::string receive(std::size_t count, std::chrono::milliseconds patience = PATIENCE) const {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd entry{fd_, POLLIN, 0};
+            if (::poll(&entry, 1, 50) != 1) continue;
+            char buffer[4096];
+            const auto n = ::read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
+            if (n <= 0) break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+private:
+    int fd_;
+    std::string slave_path_;
+};
+
+std::unique_ptr<SerialPort> open_or_fail(const std::string& path, PortSettings settings = {}) {
+    auto port = open_serial_port(path, settings);
+    if (!port) throw std::runtime_error("open failed: " + port.error().description);
+    return std::move(*port);
+}
+
+// Waits for the count of waiting bytes to reach `count`, as the reader would.
+std::size_t wait_until_waiting(SerialPort& port, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+    std::size_t waiting = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto result = port.bytes_waiting();
+        if (!result) throw std::runtime_error("bytes_waiting failed: " + result.error().description);
+        waiting = *result;
+        if (waiting >= count) break;
+        std::this_thread::sleep_for(5ms);
+    }
+    return waiting;
+}
+
+// Reads until `count` bytes came, in pieces no larger than `piece`.
+std::string read_exactly(SerialPort& port, std::size_t count, std::size_t piece = 1024) {
+    std::string got;
+    std::string buffer(piece, '\0');
+    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+        auto n = port.read(buffer);
+        if (!n && n.error().is_timeout()) continue;
+        if (!n) throw std::runtime_error("read failed: " + n.error().description);
+        if (*n > piece) throw std::runtime_error("read more than the buffer holds");
+        got.append(buffer, 0, *n);
+    }
+    return got;
+}
+
+std::string every_byte_value() {
+    std::string bytes;
+    for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
+    return bytes;
+}
+
+TEST(LinuxSerialPort, ConfiguresAMisconfiguredCookedLineAsRaw8N1WithoutFlowControl) {
+    PtyMaster device(LineStart::cooked_and_misconfigured);
+    auto port = open_or_fail(device.slave_path(), {.baud_rate = 9600});
+
+    termios line{};
+    ASSERT_EQ(::tcgetattr(device.fd(), &line), 0);
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY), 0u);
+    EXPECT_EQ(line.c_cc[VMIN], 1);
+    EXPECT_EQ(line.c_cc[VTIME], 0);
+    EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B9600));
+
+    // Every byte value passes both ways untouched: no echo, no CR/LF
+    // translation, no XON/XOFF, no signal or end-of-file characters.
+    const std::string bytes = every_byte_value();
+    device.send(bytes);
+    EXPECT_EQ(read_exactly(*port, bytes.size()), bytes);
+    ASSERT_EQ(port->write(bytes), bytes.size());
+    EXPECT_EQ(device.receive(bytes.size()), bytes);
+    EXPECT_EQ(device.receive(1, 200ms), "");  // nothing echoed back behind them
+}
+
+TEST(LinuxSerialPort, RefusesABaudRateTheSystemHasNoConstantFor) {
+    PtyMaster device;
+    auto port = open_serial_port(device.slave_path(), {.baud_rate = 12345});
+    ASSERT_FALSE(port);
+    EXPECT_EQ(port.error().kind, Kind::other);
+    EXPECT_NE(port.error().description.find("12345"), std::string::npos);
+}
+
+TEST(LinuxSerialPort, MissingPathIsNotFoundWithTheSystemsMessage) {
+    auto port = open_serial_port("/dev/olvex-no-such-tty", {});
+    ASSERT_FALSE(port);
+    EXPECT_EQ(port.error().kind, Kind::not_found);
+    EXPECT_EQ(port.error().description, "No such file or directory (os error 2)");
+}
+
+TEST(LinuxSerialPort, ReadOnAQuietLineTimesOutAfterTheTimeOut) {
+    PtyMaster device;
+    auto port = open_or_fail(device.slave_path());
+    char buffer[16];
+
+    const auto start = std::chrono::steady_clock::now();
+    auto result = port->read(buffer);
+    const auto waited = std::chrono::steady_clock::now() - start;
+
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, Kind::timeout);
+    EXPECT_GE(waited, 95ms);
+    EXPECT_LT(waited, 3s);
+}
+
+TEST(LinuxSerialPort, WriteTimesOutWhenTheDeviceStopsReading) {
+    PtyMaster device;
+    auto port = open_or_fail(device.slave_path());
+
+    // The device never reads: once the line's buffer is full, a write waits
+    // out the time-out and says so, rather than reporting 0 or a hang-up.
+    const std::string piece(4096, 'x');
+    PortResult<std::size_t> written = 0;
+    std::size_t accepted = 0;
+    for (int attempt = 0; attempt < 10'000 && written; ++attempt) {
+        written = port->write(piece);
+        if (written) accepted += *written;
+    }
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().kind, Kind::timeout);
+    EXPECT_GT(accepted, 0u);
+}
+
+TEST(LinuxSerialPort, DuplicateReadsWhileTheOriginalWritesAndOutlivesIt) {
+    PtyMaster device;
+    auto original = open_or_fail(device.slave_path());
+    auto duplicate_result = original->duplicate();
+    ASSERT_TRUE(duplicate_result) << duplicate_result.error().description;
+    auto duplicate = std::move(*duplicate_result);
+
+    const std::string inbound(2000, 'i');
+    const std::string outbound(2000, 'o');
+    std::string read_by_duplicate;
+    std::thread reader([&] { read_by_duplicate = read_exactly(*duplicate, inbound.size()); });
+    std::thread device_side([&] { device.send(inbound); });
+    std::size_t sent = 0;
+    while (sent < outbound.size()) {
+        auto n = original->write(std::string_view(outbound).substr(sent));
+        if (!n && !n.error().is_timeout()) {
+            ADD_FAILURE() << n.error().description;
+            break;
+        }
+        if (n) sent += *n;
+    }
+    EXPECT_EQ(device.receive(outbound.size()), outbound);
+    device_side.join();
+    reader.join();
+    EXPECT_EQ(read_by_duplicate, inbound);
+
+    original.reset();
+    device.send("after");
+    EXPECT_EQ(read_exactly(*duplicate, 5), "after");
+}
+
+TEST(LinuxSerialPort, CountsThreeThousandWaitingBytesAndReadsThemInOrderInBufferSizedPieces) {
+    PtyMaster device;
+    auto port = open_or_fail(device.slave_path());
+    EXPECT_EQ(port->bytes_waiting(), 0u);
+    std::string burst(3000, '\0');
+    for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>('a' + i % 26);
+
+    device.send(burst);
+    EXPECT_EQ(wait_until_waiting(*port, burst.size()), burst.size());
+    EXPECT_EQ(read_exactly(*port, burst.size(), 1024), burst);  // read_exactly checks the piece size
+    EXPECT_EQ(port->bytes_waiting(), 0u);
+}
+
+// The reader asks how many bytes are waiting and reads only when some are;
+// after a hang-up that loop must end with "gone", never spin on time-outs.
+// A hang-up discards unread bytes on Linux, so whether the bytes sent just
+// before it are read first does not matter here.
+PortError run_reader_loop_until_failure(SerialPort& port) {
+    char buffer[1024];
+    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto waiting = port.bytes_waiting();
+        if (!waiting) return waiting.error();
+        if (*waiting == 0) continue;
+        auto n = port.read(buffer);
+        if (!n) return n.error();
+    }
+    return {Kind::other, "the loop never ended"};
+}
+
+TEST(LinuxSerialPort, DeviceHangingUpIsGoneForEveryCall) {
+    for (const bool bytes_pending : {false, true}) {
+        SCOPED_TRACE(bytes_pending ? "bytes pending at hang-up" : "nothing pending at hang-up");
+        PtyMaster device;
+        auto port = open_or_fail(device.slave_path());
+        if (bytes_pending) {
+            device.send("partial line");
+            wait_until_waiting(*port, 12);
+        }
+        device.close();
+
+        EXPECT_EQ(run_reader_loop_until_failure(*port).kind, Kind::gone);
+        char buffer[16];
+        auto read = port->read(buffer);
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.error().kind, Kind::gone);
+        auto written = port->write("x");
+        ASSERT_FALSE(written);
+        EXPECT_EQ(written.error().kind, Kind::gone);
+        EXPECT_EQ(written.error().description, "Input/output error (os error 5)");
+    }
+}
+
+}  // namespace
+}  // namespace olvex::serial
