@@ -1,0 +1,121 @@
+#include "serial/transport.hpp"
+
+#include <array>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "base/thread.hpp"
+#include "main/log.hpp"
+
+namespace olvex::serial {
+
+namespace {
+
+void pause(Duration duration) { std::this_thread::sleep_for(duration.to_chrono()); }
+
+Duration since(std::chrono::steady_clock::time_point start) {
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    return Duration::from_nanos(
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()));
+}
+
+}  // namespace
+
+PortResult<SerialConnection> open_serial_connection(std::string_view name, std::uint32_t baud_rate) {
+    return open_serial_connection(name, baud_rate, &open_serial_port, TransportTiming{});
+}
+
+PortResult<SerialConnection> open_serial_connection(std::string_view name, std::uint32_t baud_rate,
+                                                    const PortOpener& open_port, const TransportTiming& timing) {
+    auto writer_port = open_port(name, PortSettings{baud_rate, timing.port_timeout});
+    if (!writer_port) return std::unexpected(std::move(writer_port.error()));
+    auto reader_port = (*writer_port)->duplicate();
+    if (!reader_port) return std::unexpected(std::move(reader_port.error()));
+
+    auto [chunk_sender, chunk_receiver] = channel<Bytes>();
+    auto [frame_sender, frame_receiver] = channel<Bytes>();
+    auto stop_flag = std::make_shared<std::atomic<bool>>(false);
+    spawn_thread([port = std::move(*reader_port), chunks = std::move(chunk_sender), name = std::string(name),
+                  stop_flag, timing]() mutable {
+        serial_reader(std::move(port), std::move(chunks), name, stop_flag, timing.idle_pause);
+    });
+    spawn_thread([port = std::move(*writer_port), frames = std::move(frame_receiver), name = std::string(name),
+                  stop_flag, timing]() mutable {
+        serial_writer(std::move(port), std::move(frames), name, stop_flag, timing);
+    });
+    return SerialConnection{std::move(chunk_receiver), std::move(frame_sender)};
+}
+
+void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const std::string& name,
+                   const StopFlag& stop_flag, Duration idle_pause) {
+    std::array<char, READ_CHUNK> buffer{};
+    while (!stop_flag->load()) {
+        const auto waiting = port->bytes_waiting();
+        if (!waiting) {
+            log_message(fmt::format("serial: {} went away: {}", name, waiting.error().description));
+            return;
+        }
+        if (*waiting == 0) {
+            pause(idle_pause);
+            continue;
+        }
+        const auto received = port->read(buffer);
+        if (!received) {
+            if (received.error().is_timeout()) continue;
+            log_message(fmt::format("serial: {} read failed: {}", name, received.error().description));
+            return;
+        }
+        if (*received == 0) continue;
+        if (!chunks.send(Bytes(buffer.data(), *received))) return;
+    }
+}
+
+void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, const std::string& name,
+                   const StopFlag& stop_flag, const TransportTiming& timing) {
+    // However the writer ends, the reader must learn of it: the flag is set
+    // first, then the handle and the queue are let go.
+    struct EndOfWriter {
+        std::unique_ptr<SerialPort>& port;
+        Receiver<Bytes>& frames;
+        const StopFlag& stop_flag;
+        ~EndOfWriter() {
+            stop_flag->store(true);
+            port.reset();
+            auto discarded = std::move(frames);
+        }
+    } end_of_writer{port, frames, stop_flag};
+
+    while (auto frame = frames.recv()) {
+        if (!write_frame(name, *port, *frame, timing)) return;
+    }
+}
+
+bool write_frame(const std::string& name, SerialPort& port, std::string_view frame, const TransportTiming& timing) {
+    std::size_t sent = 0;
+    auto last_progress = std::chrono::steady_clock::now();
+    while (sent < frame.size()) {
+        const auto written = port.write(frame.substr(sent, WRITE_PIECE));
+        if (written && *written > 0) {
+            sent += *written;
+            last_progress = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (!written && !written.error().is_timeout()) {
+            log_message(fmt::format("serial: {} write failed after {} of {} bytes: {}", name, sent, frame.size(),
+                                    written.error().description));
+            return false;
+        }
+        pause(timing.idle_pause);
+        if (since(last_progress) > timing.write_stall_limit) {
+            log_message(fmt::format("serial: {} accepted nothing for {}, {} of {} bytes sent", name,
+                                    format_duration(timing.write_stall_limit), sent, frame.size()));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace olvex::serial
