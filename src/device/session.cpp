@@ -1,0 +1,134 @@
+#include "device/session.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "base/failure.hpp"
+#include "base/thread.hpp"
+#include "device/line_buffer.hpp"
+#include "device/messages.hpp"
+#include "main/log.hpp"
+
+namespace olvex::device {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void print_to_stdout(std::string_view line) {
+    const std::string text = std::string(line) + '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void print(const SessionPorts& ports, std::string_view line) {
+    if (ports.print_line)
+        ports.print_line(line);
+    else
+        print_to_stdout(line);
+}
+
+// Waits for the device's hello_ack until `deadline`; lines before it that are
+// anything else are dropped, lines after it stay in `lines`.
+std::optional<HelloAck> await_hello_ack(serial::SerialConnection& connection, LineBuffer& lines,
+                                        Clock::time_point deadline) {
+    while (Clock::now() < deadline) {
+        auto chunk = connection.reader_queue.recv_until(deadline);
+        if (!chunk) return std::nullopt;
+        lines.append(*chunk);
+        while (auto line = lines.take_line()) {
+            auto event = decode_device_event(*line);
+            if (event && std::holds_alternative<HelloAck>(*event)) return std::get<HelloAck>(std::move(*event));
+        }
+    }
+    return std::nullopt;
+}
+
+void serve(serial::SerialConnection& connection, LineBuffer& lines, const LinkEventHandler& handler) {
+    // Lines that arrived together with the hello_ack come first.
+    for (;;) {
+        while (auto line = lines.take_line()) {
+            if (auto event = decode_device_event(*line)) handler(Device{normalise(std::move(*event))});
+        }
+        auto chunk = connection.reader_queue.recv();
+        if (!chunk) return;
+        lines.append(*chunk);
+    }
+}
+
+enum class Attempt { failed, produced_session };
+
+Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
+                 const SessionPorts& ports) {
+    auto connection = ports.open_connection(name, DEVICE_BAUD_RATE);
+    if (!connection) return Attempt::failed;
+
+    // The leading line feed ends whatever partial line the device still holds.
+    if (!connection->writer_queue.send("\n" + encode_host_message(Hello{}))) return Attempt::failed;
+
+    LineBuffer lines;
+    const auto deadline = Clock::now() + ports.hello_timeout.to_chrono();
+    auto hello_ack = await_hello_ack(*connection, lines, deadline);
+    if (!hello_ack) {
+        print(ports, fmt::format("device: {} did not answer hello", name));
+        return Attempt::failed;
+    }
+
+    link->connect(connection->writer_queue);
+    handler(Connected{name, std::move(*hello_ack)});
+    serve(*connection, lines, handler);
+    link->disconnect();
+    handler(Disconnected{});
+    return Attempt::produced_session;
+}
+
+// A failure inside one attempt ends that attempt as if the device had gone,
+// but without telling the handler.
+Attempt try_port_guarded(const std::string& name, const std::shared_ptr<DeviceLink>& link,
+                         const LinkEventHandler& handler, const SessionPorts& ports) {
+    Attempt attempt = Attempt::failed;
+    if (run_guarded([&] { attempt = try_port(name, link, handler, ports); })) return attempt;
+    log_message(fmt::format("device: session with {} panicked, treating as disconnected", name));
+    link->disconnect();
+    return Attempt::produced_session;
+}
+
+bool search_once(const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
+                 const SessionPorts& ports) {
+    const auto listed = ports.list_ports();
+    const auto candidates = ports.select_candidates(listed ? *listed : std::vector<serial::PortRecord>{});
+    return std::ranges::any_of(candidates, [&](const serial::PortRecord& candidate) {
+        return try_port_guarded(candidate.name, link, handler, ports) == Attempt::produced_session;
+    });
+}
+
+}  // namespace
+
+DeviceEvent normalise(DeviceEvent event) {
+    if (auto* seek = std::get_if<Seek>(&event)) seek->position_s = std::max(seek->position_s, 0.0);
+    if (auto* seek = std::get_if<SeekRelative>(&event)) seek->position = std::clamp(seek->position, 0.0, 1.0);
+    return event;
+}
+
+std::shared_ptr<DeviceLink> start_device_session(LinkEventHandler handler, SessionPorts ports) {
+    auto link = std::make_shared<DeviceLink>();
+    spawn_thread([link, handler = std::move(handler), ports = std::move(ports)] {
+        run_device_session(link, handler, ports);
+    });
+    return link;
+}
+
+void run_device_session(const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
+                        const SessionPorts& ports) {
+    while (ports.keep_searching()) {
+        if (!search_once(link, handler, ports)) std::this_thread::sleep_for(ports.rescan_delay.to_chrono());
+    }
+}
+
+}  // namespace olvex::device
