@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "serial/serial_port.hpp"
+#include "support/serial_port_checks.hpp"
 #include "support/pty_linux.hpp"
 
 namespace olvex::serial {
@@ -23,51 +24,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using Kind = PortError::Kind;
+using testing_support::every_byte_value;
+using testing_support::open_or_fail;
+using testing_support::read_exactly;
+using testing_support::wait_until_waiting;
 using testing_support::LineStart;
 using testing_support::PtyMaster;
 
-constexpr std::chrono::milliseconds PATIENCE = 5s;  // how long the test waits for anything that should happen soon
-
-std::unique_ptr<SerialPort> open_or_fail(const std::string& path, PortSettings settings = {}) {
-    auto port = open_serial_port(path, settings);
-    if (!port) throw std::runtime_error("open failed: " + port.error().description);
-    return std::move(*port);
-}
-
-// Waits for the count of waiting bytes to reach `count`, as the reader would.
-std::size_t wait_until_waiting(SerialPort& port, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-    std::size_t waiting = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        auto result = port.bytes_waiting();
-        if (!result) throw std::runtime_error("bytes_waiting failed: " + result.error().description);
-        waiting = *result;
-        if (waiting >= count) break;
-        std::this_thread::sleep_for(5ms);
-    }
-    return waiting;
-}
-
-// Reads until `count` bytes came, in pieces no larger than `piece`.
-std::string read_exactly(SerialPort& port, std::size_t count, std::size_t piece = 1024) {
-    std::string got;
-    std::string buffer(piece, '\0');
-    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-        auto n = port.read(buffer);
-        if (!n && n.error().is_timeout()) continue;
-        if (!n) throw std::runtime_error("read failed: " + n.error().description);
-        if (*n > piece) throw std::runtime_error("read more than the buffer holds");
-        got.append(buffer, 0, *n);
-    }
-    return got;
-}
-
-std::string every_byte_value() {
-    std::string bytes;
-    for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
-    return bytes;
-}
+constexpr auto PATIENCE = testing_support::PORT_PATIENCE;
 
 TEST(LinuxSerialPort, ConfiguresAMisconfiguredCookedLineAsRaw8N1WithoutFlowControl) {
     PtyMaster device(LineStart::cooked_and_misconfigured);

@@ -33,14 +33,19 @@
 #include <thread>
 
 #include "serial/serial_port.hpp"
+#include "support/serial_port_checks.hpp"
 
 namespace olvex::serial {
 namespace {
 
 using namespace std::chrono_literals;
 using Kind = PortError::Kind;
+using testing_support::every_byte_value;
+using testing_support::open_or_fail;
+using testing_support::read_exactly;
+using testing_support::wait_until_waiting;
 
-constexpr std::chrono::milliseconds PATIENCE = 5s;  // for anything that should happen soon
+constexpr auto PATIENCE = testing_support::PORT_PATIENCE;
 constexpr std::chrono::milliseconds START_PATIENCE = 30s;
 
 constexpr const char* DEVICE_PROGRAM = R"py(
@@ -277,46 +282,6 @@ private:
 
 #define SKIP_UNLESS_WINE() \
     if (!running_under_wine()) GTEST_SKIP() << "needs Wine: the device is a Linux pseudo-terminal"
-
-std::unique_ptr<SerialPort> open_or_fail(const std::string& name, PortSettings settings = {}) {
-    auto port = open_serial_port(name, settings);
-    if (!port) throw std::runtime_error("open " + name + " failed: " + port.error().description);
-    return std::move(*port);
-}
-
-std::size_t wait_until_waiting(SerialPort& port, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-    std::size_t waiting = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        auto result = port.bytes_waiting();
-        if (!result) throw std::runtime_error("bytes_waiting failed: " + result.error().description);
-        waiting = *result;
-        if (waiting >= count) break;
-        Sleep(5);
-    }
-    return waiting;
-}
-
-// Reads until `count` bytes came, in pieces no larger than `piece`.
-std::string read_exactly(SerialPort& port, std::size_t count, std::size_t piece = 1024) {
-    std::string got;
-    std::string buffer(piece, '\0');
-    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-        auto n = port.read(buffer);
-        if (!n && n.error().is_timeout()) continue;
-        if (!n) throw std::runtime_error("read failed: " + n.error().description);
-        if (*n > piece) throw std::runtime_error("read more than the buffer holds");
-        got.append(buffer, 0, *n);
-    }
-    return got;
-}
-
-std::string every_byte_value() {
-    std::string bytes;
-    for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
-    return bytes;
-}
 
 TEST(WindowsSerialPort, MissingPortIsNotFoundWithTheSystemsMessageAndCode) {
     auto port = open_serial_port("COM199", {});  // below the numbers the device program uses
