@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -10,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "base/failure.hpp"
+#include "base/standard_streams.hpp"
 #include "base/thread.hpp"
 #include "device/line_buffer.hpp"
 #include "device/messages.hpp"
@@ -22,9 +22,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void print_to_stdout(std::string_view line) {
-    const std::string text = std::string(line) + '\n';
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    std::string text(line);
+    text += '\n';
+    write_to_standard_output(text);
 }
 
 void print(const SessionPorts& ports, std::string_view line) {
@@ -70,7 +70,9 @@ Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& lin
     if (!connection) return Attempt::failed;
 
     // The leading line feed ends whatever partial line the device still holds.
-    if (!connection->writer_queue.send("\n" + encode_host_message(Hello{}))) return Attempt::failed;
+    std::string hello_frame(1, '\n');
+    hello_frame += encode_host_message(Hello{});
+    if (!connection->writer_queue.send(std::move(hello_frame))) return Attempt::failed;
 
     LineBuffer lines;
     const auto deadline = Clock::now() + ports.hello_timeout.to_chrono();

@@ -1,12 +1,12 @@
 #include "main/log.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include <fmt/format.h>
 
 #include "base/failure.hpp"
+#include "base/standard_streams.hpp"
 #include "base/thread.hpp"
 #include "main/log_platform.hpp"
 
@@ -27,9 +27,9 @@ std::string format_failure_entry(std::uint64_t unix_seconds, std::string_view th
 void log_message(std::string_view message) {
     // One write, so lines from different threads do not interleave; with no
     // standard error attached this simply goes nowhere.
-    const std::string line = std::string(message) + '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    std::string line(message);
+    line += '\n';
+    write_to_standard_error(line);
     append_to_crash_log(format_log_entry(log_platform::wall_clock_unix_seconds(), message));
 }
 
@@ -66,6 +66,7 @@ namespace {
 }  // namespace
 
 void install_failure_hook() {
+    prepare_standard_streams();
     mark_main_thread();
     set_failure_recorder(&failure_hook);
     std::set_terminate(&record_and_end);

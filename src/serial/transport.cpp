@@ -38,13 +38,16 @@ PortResult<SerialConnection> open_serial_connection(std::string_view name, std::
     auto [chunk_sender, chunk_receiver] = channel<Bytes>();
     auto [frame_sender, frame_receiver] = channel<Bytes>();
     auto stop_flag = std::make_shared<std::atomic<bool>>(false);
-    spawn_thread([port = std::move(*reader_port), chunks = std::move(chunk_sender), name = std::string(name),
-                  stop_flag, timing]() mutable {
-        serial_reader(std::move(port), std::move(chunks), name, stop_flag, timing.idle_pause);
-    });
+    // The writer starts first: should the reader then fail to start, the
+    // writer still ends by itself once this function's frame sender is gone,
+    // and no reader is left polling a port nobody writes to.
     spawn_thread([port = std::move(*writer_port), frames = std::move(frame_receiver), name = std::string(name),
                   stop_flag, timing]() mutable {
         serial_writer(std::move(port), std::move(frames), name, stop_flag, timing);
+    });
+    spawn_thread([port = std::move(*reader_port), chunks = std::move(chunk_sender), name = std::string(name),
+                  stop_flag, timing]() mutable {
+        serial_reader(std::move(port), std::move(chunks), name, stop_flag, timing.idle_pause);
     });
     return SerialConnection{std::move(chunk_receiver), std::move(frame_sender)};
 }

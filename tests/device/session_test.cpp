@@ -179,7 +179,9 @@ TEST_F(Session, UnplugDisconnectsAndSearchesAgainAtOnce) {
 
 TEST_F(Session, FailureInTheHandlerIsLoggedAndTreatedAsDisconnectedWithoutTellingTheHandler) {
     auto device = system.add("COM4");
+    auto other = system.add("COM5");
     add_port("COM4");
+    add_port("COM5");
     answer_hello(device, "{\"event\":\"hello_ack\"}\n");
     std::atomic<int> connections{0};
     on_event = [&](const LinkEvent& event) {
@@ -193,6 +195,9 @@ TEST_F(Session, FailureInTheHandlerIsLoggedAndTreatedAsDisconnectedWithoutTellin
     session.join();
     EXPECT_TRUE(testing::internal::GetCapturedStderr().starts_with(
         "device: session with COM4 panicked, treating as disconnected\n"));
+    const auto opened = system.opened();
+    ASSERT_GE(opened.size(), 2u);
+    EXPECT_EQ(opened[1], "COM4") << "after a failure the search starts over instead of going on to COM5";
     std::lock_guard lock(mutex);
     ASSERT_GE(events.size(), 1u);
     EXPECT_EQ(events[0], LinkEvent(Connected{"COM4", {}})) << "the failed attempt delivered nothing, not even Disconnected";

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -102,6 +104,21 @@ TEST_F(LogFile, AnUnwritableLogIsSilent) {
     testing::internal::CaptureStderr();
     log_message("serial: still running");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "serial: still running\n");
+}
+
+TEST_F(LogFile, ABrokenStandardErrorStillLeavesTheEntry) {
+    EXPECT_EXIT(
+        {
+            install_failure_hook();
+            int ends[2];
+            if (::pipe(ends) != 0) std::_Exit(3);
+            ::close(ends[0]);
+            ::dup2(ends[1], STDERR_FILENO);
+            log_message("device: nobody reads standard error");
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(read_file(file()).ends_with("s] device: nobody reads standard error\n")) << read_file(file());
 }
 
 TEST_F(LogFile, FailureOnAWorkerThreadIsRecordedAsUnnamed) {
