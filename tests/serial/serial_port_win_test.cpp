@@ -9,11 +9,19 @@
 // sees as Z:\tmp. Wine hands a Unix child /dev/null in place of pipe handles,
 // so the child's standard streams cannot carry them.
 //
+// Like Windows, Wine runs synchronous ReadFile and WriteFile calls on one file
+// object one after the other, so a blocked write delays a read on a duplicate
+// handle there too.
+//
 // What Wine does differently from Windows here (Wine 8.0):
 // - SETDTR fails with ERROR_NOT_SUPPORTED on a pty, which has no modem lines.
-// - Once the device has hung up, ReadFile still succeeds with nothing read
-//   after the time-out, as if the line were only quiet; ClearCommError and
-//   WriteFile fail with ERROR_NOT_READY.
+// - Once the device has hung up, ClearCommError and WriteFile fail with
+//   ERROR_NOT_READY. A synchronous ReadFile still succeeds with nothing read
+//   after the time-out, as if the line were only quiet; an overlapped one fails
+//   with ERROR_BROKEN_PIPE.
+// - With ReadIntervalTimeout and ReadTotalTimeoutMultiplier at MAXDWORD, a
+//   read does not return as soon as bytes arrive: a synchronous one waits out
+//   the time-out, an overlapped one waits for its whole count.
 // - The wineserver opens the tty without O_NOCTTY, so it would make the pty its
 //   controlling terminal and get SIGHUP (and print its object table) when the
 //   device hangs up. The device program therefore makes the pty its own
@@ -23,6 +31,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -329,6 +339,30 @@ TEST(WindowsSerialPort, ReadOnAQuietLineTimesOutAfterTheTimeOut) {
     EXPECT_LT(waited, 3s);
 }
 
+// A read that is already waiting returns once the first bytes arrive, neither
+// when its buffer is full nor when the time-out is up.
+TEST(WindowsSerialPort, WaitingReadReturnsAsSoonAsBytesArrive) {
+    SKIP_UNLESS_WINE();
+    DeviceSimulator device;
+    auto port = open_or_fail(device.port_name(), {.timeout = Duration::from_millis(3000)});
+    std::jthread sender([&] {
+        std::this_thread::sleep_for(300ms);
+        device.send("hello");
+    });
+    char buffer[64];
+
+    const auto start = std::chrono::steady_clock::now();
+    auto got = port->read(buffer);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    sender.join();
+
+    ASSERT_TRUE(got) << got.error().description;
+    ASSERT_GE(*got, 1u);
+    EXPECT_EQ(std::string(buffer, *got) + read_exactly(*port, 5 - *got), "hello");
+    EXPECT_GE(waited, 200ms) << "the bytes were there before the read began";
+    EXPECT_LT(waited, 1500ms);
+}
+
 TEST(WindowsSerialPort, WriteTimesOutWhenTheDeviceStopsReading) {
     SKIP_UNLESS_WINE();
     DeviceSimulator device;
@@ -359,7 +393,7 @@ TEST(WindowsSerialPort, DuplicateReadsWhileTheOriginalWritesAndOutlivesIt) {
     const std::string inbound(2000, 'i');
     const std::string outbound(2000, 'o');
     std::string read_by_duplicate;
-    std::thread reader([&] { read_by_duplicate = read_exactly(*duplicate, inbound.size()); });
+    std::jthread reader([&] { read_by_duplicate = read_exactly(*duplicate, inbound.size()); });
     device.send(inbound);
     std::size_t sent = 0;
     while (sent < outbound.size()) {
@@ -377,6 +411,77 @@ TEST(WindowsSerialPort, DuplicateReadsWhileTheOriginalWritesAndOutlivesIt) {
     original.reset();
     device.send("after");
     EXPECT_EQ(read_exactly(*duplicate, 5), "after");
+}
+
+// While the device does not read, every write on the original waits out the
+// whole time-out, and the writer keeps trying for seconds. The reader's calls
+// on the duplicate must not queue up behind those writes.
+TEST(WindowsSerialPort, DuplicateAnswersAtOnceWhileTheOriginalWaitsOutWriteTimeOuts) {
+    SKIP_UNLESS_WINE();
+    DeviceSimulator device;
+    auto original = open_or_fail(device.port_name());
+    auto duplicate_result = original->duplicate();
+    ASSERT_TRUE(duplicate_result) << duplicate_result.error().description;
+    auto duplicate = std::move(*duplicate_result);
+
+    std::atomic<int> write_timeouts = 0;
+    std::atomic<bool> write_failed = false;
+    std::string write_failure;  // read once the writer has ended
+    std::jthread writer([&](const std::stop_token& stop) {
+        const std::string piece(512, 'w');
+        while (!stop.stop_requested()) {
+            auto n = original->write(piece);
+            if (n) continue;
+            if (!n.error().is_timeout()) {
+                write_failure = n.error().description;
+                write_failed = true;
+                return;
+            }
+            ++write_timeouts;
+        }
+    });
+    const auto stop_writer = [&] {
+        writer.request_stop();
+        writer.join();
+    };
+
+    // Once a write has timed out the line is full, and every later write
+    // waits out its time-out.
+    const auto deadline = std::chrono::steady_clock::now() + 4 * PATIENCE;
+    while (write_timeouts == 0 && !write_failed && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    if (write_timeouts == 0) {
+        stop_writer();
+        FAIL() << "the writes never timed out: " << write_failure;
+    }
+
+    const int timeouts_before = write_timeouts;
+    std::chrono::steady_clock::duration slowest_count{};
+    for (int round = 0; round < 20; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        auto waiting = duplicate->bytes_waiting();
+        slowest_count = std::max(slowest_count, std::chrono::steady_clock::now() - start);
+        EXPECT_EQ(waiting, 0u);
+        std::this_thread::sleep_for(20ms);  // so that the rounds span several writes
+    }
+
+    // The reader's way: poll the count, read once something is waiting.
+    std::chrono::steady_clock::duration slowest_delivery{};
+    for (int round = 0; round < 5; ++round) {
+        const std::string message = "ping " + std::to_string(round);
+        device.send(message);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(wait_until_waiting(*duplicate, message.size()), message.size());
+        EXPECT_EQ(read_exactly(*duplicate, message.size()), message);
+        slowest_delivery = std::max(slowest_delivery, std::chrono::steady_clock::now() - start);
+    }
+    const int timeouts_during = write_timeouts - timeouts_before;
+    stop_writer();
+
+    EXPECT_EQ(write_failure, "");
+    EXPECT_GE(timeouts_during, 3) << "the writer was not blocked while the reader was measured";
+    EXPECT_LT(slowest_count, 50ms);
+    EXPECT_LT(slowest_delivery, 50ms);
 }
 
 TEST(WindowsSerialPort, CountsThreeThousandWaitingBytesAndReadsThemInOrderInBufferSizedPieces) {
