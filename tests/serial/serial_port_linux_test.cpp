@@ -93,13 +93,8 @@ TEST(LinuxSerialPort, WriteTimesOutWhenTheDeviceStopsReading) {
 
     // The device never reads: once the line's buffer is full, a write waits
     // out the time-out and says so, rather than reporting 0 or a hang-up.
-    const std::string piece(4096, 'x');
-    PortResult<std::size_t> written = 0;
     std::size_t accepted = 0;
-    for (int attempt = 0; attempt < 10'000 && written; ++attempt) {
-        written = port->write(piece);
-        if (written) accepted += *written;
-    }
+    const auto written = testing_support::write_until_refused(*port, accepted);
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().kind, Kind::timeout);
     EXPECT_GT(accepted, 0u);

@@ -50,6 +50,18 @@ inline std::string read_exactly(serial::SerialPort& port, std::size_t count, std
     return got;
 }
 
+// Writes into a device that never reads until the port refuses; returns the
+// refusing result and adds what was accepted before to `accepted`.
+inline serial::PortResult<std::size_t> write_until_refused(serial::SerialPort& port, std::size_t& accepted) {
+    const std::string piece(4096, 'x');
+    serial::PortResult<std::size_t> written = 0;
+    for (int attempt = 0; attempt < 10'000 && written; ++attempt) {
+        written = port.write(piece);
+        if (written) accepted += *written;
+    }
+    return written;
+}
+
 inline std::string every_byte_value() {
     std::string bytes;
     for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
