@@ -1,0 +1,167 @@
+#include "media/snapshot.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "main/log.hpp"
+
+namespace olvex::media {
+
+namespace {
+
+constexpr std::uint64_t TICKS_PER_SECOND = 10'000'000;
+constexpr std::uint32_t NANOS_PER_TICK = 100;
+// DateTime ticks from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t UNIX_EPOCH_TICKS = 116'444'736'000'000'000;
+constexpr auto MAX_TICKS = std::numeric_limits<TimeSpanTicks>::max();
+constexpr Duration LONGEST_DURATION{std::numeric_limits<std::uint64_t>::max(), Duration::NANOS_PER_SECOND - 1};
+
+Duration duration_from_unsigned_ticks(std::uint64_t ticks) {
+    return {ticks / TICKS_PER_SECOND, static_cast<std::uint32_t>(ticks % TICKS_PER_SECOND) * NANOS_PER_TICK};
+}
+
+// How far the player has moved since it last reported its position:
+// `elapsed` of wall time at `factor` times normal speed. Absurd products
+// saturate instead of failing.
+Duration carried_forward(Duration elapsed, double factor) {
+    const double seconds = elapsed.as_seconds_f64() * factor;
+    if (!(seconds > 0.0)) return {};
+    return seconds_to_duration(seconds).value_or(LONGEST_DURATION);
+}
+
+Duration elapsed_since(DateTimeTicks last_updated, DateTimeTicks now) {
+    if (last_updated >= now) return {};
+    // now > last_updated, so the difference fits in 64 unsigned bits.
+    return duration_from_unsigned_ticks(static_cast<std::uint64_t>(now) - static_cast<std::uint64_t>(last_updated));
+}
+
+// A zero, negative or NaN rate freezes the position; no rate at all means
+// normal speed.
+double rate_factor(const std::optional<double>& rate) {
+    if (!rate) return 1.0;
+    return *rate > 0.0 ? *rate : 0.0;
+}
+
+template <typename T>
+T value_or_default(PlatformResult<T> result) {
+    return result ? std::move(*result) : T{};
+}
+
+Duration duration_or_zero(PlatformResult<TimeSpanTicks> ticks) {
+    return ticks ? duration_from_ticks(*ticks) : Duration{};
+}
+
+Duration position_at(TimelineProperties& timeline, std::int32_t status, const std::optional<double>& rate,
+                     Duration end_time, DateTimeTicks now) {
+    const Duration raw = duration_or_zero(timeline.position());
+    if (status != PLATFORM_STATUS_PLAYING) return raw;
+    const auto last_updated = timeline.last_updated_time();
+    const Duration elapsed = last_updated ? elapsed_since(*last_updated, now) : Duration{};
+    Duration position = raw.checked_add(carried_forward(elapsed, rate_factor(rate))).value_or(LONGEST_DURATION);
+    if (end_time != Duration{} && end_time < position) position = end_time;
+    return position;
+}
+
+std::optional<double> read_rate(PlaybackInfo& playback) {
+    auto rate = playback.playback_rate();
+    if (!rate) return std::nullopt;
+    return *rate;
+}
+
+}  // namespace
+
+Duration duration_from_ticks(TimeSpanTicks ticks) {
+    if (ticks <= 0) return {};
+    return duration_from_unsigned_ticks(static_cast<std::uint64_t>(ticks));
+}
+
+DateTimeTicks current_date_time_ticks() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
+    if (nanos < 0) return 0;
+    return nanos / NANOS_PER_TICK + UNIX_EPOCH_TICKS;
+}
+
+std::optional<Duration> seconds_to_duration(double seconds) {
+    // 2^64: the first value whose whole seconds no longer fit.
+    constexpr double TOO_LONG = 18446744073709551616.0;
+    if (std::isnan(seconds) || seconds < 0.0 || seconds >= TOO_LONG) return std::nullopt;
+    const double whole = std::floor(seconds);
+    auto whole_seconds = static_cast<std::uint64_t>(whole);
+    auto nanos = static_cast<std::uint64_t>(std::llround((seconds - whole) * 1e9));
+    if (nanos >= Duration::NANOS_PER_SECOND) {
+        if (whole_seconds == std::numeric_limits<std::uint64_t>::max()) return std::nullopt;
+        ++whole_seconds;
+        nanos -= Duration::NANOS_PER_SECOND;
+    }
+    return Duration{whole_seconds, static_cast<std::uint32_t>(nanos)};
+}
+
+TimeSpanTicks position_ticks(Duration position) {
+    constexpr auto max_whole_seconds = static_cast<std::uint64_t>(MAX_TICKS) / TICKS_PER_SECOND;
+    if (position.seconds > max_whole_seconds) return MAX_TICKS;
+    const std::uint64_t ticks = position.seconds * TICKS_PER_SECOND + position.nanoseconds / NANOS_PER_TICK;
+    return ticks > static_cast<std::uint64_t>(MAX_TICKS) ? MAX_TICKS : static_cast<TimeSpanTicks>(ticks);
+}
+
+PlatformResult<SessionSnapshot> read_snapshot(MediaSession& session, DateTimeTicks now) {
+    auto properties = session.try_get_media_properties();
+    if (!properties) return std::unexpected(std::move(properties.error()));
+    if (!*properties) return make_error("the session gave no media properties");
+    auto playback = session.get_playback_info();
+    if (!playback) return std::unexpected(std::move(playback.error()));
+    if (!*playback) return make_error("the session gave no playback info");
+    auto timeline = session.get_timeline_properties();
+    if (!timeline) return std::unexpected(std::move(timeline.error()));
+    if (!*timeline) return make_error("the session gave no timeline");
+
+    SessionSnapshot snapshot;
+    snapshot.status = value_or_default((*playback)->playback_status());
+    const auto rate = read_rate(**playback);
+    snapshot.end_time = duration_or_zero((*timeline)->end_time());
+    snapshot.position = position_at(**timeline, snapshot.status, rate, snapshot.end_time, now);
+    snapshot.source_app_id = value_or_default(session.source_app_user_model_id());
+    snapshot.title = value_or_default((*properties)->title());
+    snapshot.artist = value_or_default((*properties)->artist());
+    snapshot.album_title = value_or_default((*properties)->album_title());
+    snapshot.start_time = duration_or_zero((*timeline)->start_time());
+    return snapshot;
+}
+
+std::optional<SessionSnapshot> read_session_information(const SessionRef& session) {
+    if (!session) return std::nullopt;
+    auto snapshot = read_snapshot(*session);
+    if (!snapshot) {
+        log_message(fmt::format("smtc: could not read session information: {}", snapshot.error().message));
+        return std::nullopt;
+    }
+    return std::move(*snapshot);
+}
+
+device::PlaybackStatus playback_status_from(std::int32_t platform_status) {
+    switch (platform_status) {
+    case PLATFORM_STATUS_PLAYING:
+        return device::PlaybackStatus::playing;
+    case PLATFORM_STATUS_PAUSED:
+        return device::PlaybackStatus::paused;
+    default:
+        return device::PlaybackStatus::stopped;
+    }
+}
+
+device::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snapshot) {
+    if (!snapshot) return {};
+    return device::NowPlaying{
+        .status = playback_status_from(snapshot->status),
+        .title = snapshot->title,
+        .artist = snapshot->artist,
+        .album = snapshot->album_title,
+        .position_s = snapshot->position.as_seconds_f64(),
+        .duration_s = snapshot->end_time.saturating_sub(snapshot->start_time).as_seconds_f64(),
+    };
+}
+
+}  // namespace olvex::media
