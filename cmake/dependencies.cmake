@@ -26,11 +26,15 @@ find_package(Threads REQUIRED)
 # System libraries the backends link with.
 add_library(olvex_platform_libraries INTERFACE)
 if(WIN32)
-  target_link_libraries(olvex_platform_libraries INTERFACE setupapi)
+  # windowscodecs: the Windows Imaging Component; uuid: the GUIDs of its
+  # interfaces, formats and classes.
+  target_link_libraries(olvex_platform_libraries INTERFACE setupapi windowscodecs ole32 uuid)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
-  target_link_libraries(olvex_platform_libraries INTERFACE PkgConfig::LIBUDEV)
+  pkg_check_modules(LIBJPEG REQUIRED IMPORTED_TARGET libjpeg)
+  pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)
+  target_link_libraries(olvex_platform_libraries INTERFACE PkgConfig::LIBUDEV PkgConfig::LIBJPEG PkgConfig::LIBPNG)
 endif()
 
 if(OLVEX_BUILD_TESTS)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build pkg-config gcc-12 g++-12 python3
-  libudev-dev
+  libudev-dev libjpeg62-turbo-dev libpng-dev python3-pil
   nlohmann-json3-dev libfmt-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64

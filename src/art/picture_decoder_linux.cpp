@@ -1,0 +1,314 @@
+// Picture decoding on Linux: libjpeg-turbo for JPEG, libpng for PNG, both
+// reading straight from memory.
+//
+// Both libraries report errors by calling a handler that must not return; we
+// leave through longjmp. Jumping over a C++ destructor is undefined, so each
+// step that can jump is a function of its own that calls setjmp first and
+// keeps no C++ object alive: the decoder state, whose destructor releases the
+// library's memory, and the pixel buffer live in the caller's frame and are
+// set up between the steps, never while a jump can happen.
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>  // before jpeglib.h, which needs FILE and size_t
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include <jerror.h>  // after jpeglib.h: which messages exist depends on its configuration
+
+#include "art/picture.hpp"
+
+namespace olvex::art {
+
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+bool looks_like_jpeg(Bytes bytes) {
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+bool looks_like_png(Bytes bytes) { return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0; }
+
+bool within_ceiling(std::uint32_t width, std::uint32_t height, std::uint64_t max_pixels) {
+    return width != 0 && height != 0 && std::uint64_t{width} * height <= max_pixels;
+}
+
+// ---------------------------------------------------------------- JPEG
+
+// Enough for the coefficients of a progressive 4:4:4 picture at the pixel
+// ceiling (two bytes per sample, three samples per pixel). libjpeg has no
+// backing store here, so a picture that would need more fails to decode.
+constexpr long JPEG_MEMORY_LIMIT = 256L << 20;
+
+// A progressive JPEG may consist of thousands of tiny scans, each of which
+// walks the whole coefficient buffer; TurboJPEG stops at the same number.
+constexpr int JPEG_MAX_SCANS = 500;
+
+// The reductions (scale 1/n) worth trying, strongest first.
+constexpr unsigned JPEG_SCALE_DENOMINATORS[] = {8, 4, 2};
+
+enum class JpegOutput { grey, rgb, cmyk };
+
+struct JpegDecoder {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    jpeg_progress_mgr progress{};
+    std::jmp_buf jump{};
+    JpegOutput output = JpegOutput::rgb;
+
+    JpegDecoder() = default;
+    JpegDecoder(const JpegDecoder&) = delete;
+    JpegDecoder& operator=(const JpegDecoder&) = delete;
+    // Safe whatever step failed: a never-created or half-created struct has no
+    // memory manager, and then there is nothing to release.
+    ~JpegDecoder() { jpeg_destroy_decompress(&info); }
+};
+
+JpegDecoder& jpeg_decoder_of(j_common_ptr info) { return *static_cast<JpegDecoder*>(info->client_data); }
+
+[[noreturn]] void fail_jpeg(j_common_ptr info) { std::longjmp(jpeg_decoder_of(info).jump, 1); }
+
+// Warnings are silent, except those that mean pixels are missing: libjpeg
+// would go on and hand out grey or smeared rows, and a half-grey cover is
+// worse than none. Warnings about odd but intact files are tolerated.
+void on_jpeg_message(j_common_ptr info, int level) {
+    if (level >= 0) return;  // trace messages
+    switch (info->err->msg_code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+        case JWRN_MUST_RESYNC:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_ARITH_BAD_CODE:
+            fail_jpeg(info);
+        default:
+            return;
+    }
+}
+
+void on_jpeg_progress(j_common_ptr info) {
+    if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > JPEG_MAX_SCANS) {
+        fail_jpeg(info);
+    }
+}
+
+// Grey stays grey, colour becomes RGB, and CMYK (also YCCK, which libjpeg
+// turns into CMYK) is converted to RGB by us. Other component counts have no
+// agreed meaning.
+bool choose_jpeg_output(JpegDecoder& decoder) {
+    switch (decoder.info.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+            decoder.output = JpegOutput::grey;
+            decoder.info.out_color_space = JCS_GRAYSCALE;
+            return true;
+        case JCS_YCbCr:
+        case JCS_RGB:
+            decoder.output = JpegOutput::rgb;
+            decoder.info.out_color_space = JCS_RGB;
+            return true;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            decoder.output = JpegOutput::cmyk;
+            decoder.info.out_color_space = JCS_CMYK;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// DCT scaling: the largest reduction whose width (rounded up, as libjpeg
+// rounds) still reaches min_width.
+unsigned jpeg_scale_denominator(std::uint32_t width, std::uint32_t min_width) {
+    if (min_width == 0) return 1;
+    for (unsigned denominator : JPEG_SCALE_DENOMINATORS) {
+        if ((width + denominator - 1) / denominator >= min_width) return denominator;
+    }
+    return 1;
+}
+
+// Reads the header, checks it and starts decompression; a progressive picture
+// is read whole here. The decoder must be fresh.
+bool start_jpeg(JpegDecoder& decoder, Bytes bytes, std::uint32_t min_width, std::uint64_t max_pixels) {
+    jpeg_decompress_struct& info = decoder.info;
+    info.err = jpeg_std_error(&decoder.errors);
+    decoder.errors.error_exit = fail_jpeg;
+    decoder.errors.emit_message = on_jpeg_message;
+    info.client_data = &decoder;
+    if (setjmp(decoder.jump)) return false;
+
+    jpeg_create_decompress(&info);
+    info.mem->max_memory_to_use = JPEG_MEMORY_LIMIT;
+    decoder.progress.progress_monitor = on_jpeg_progress;
+    info.progress = &decoder.progress;
+    jpeg_mem_src(&info, bytes.data(), bytes.size());
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) return false;
+    if (!within_ceiling(info.image_width, info.image_height, max_pixels)) return false;
+    if (!choose_jpeg_output(decoder)) return false;
+
+    info.scale_num = 1;
+    info.scale_denom = jpeg_scale_denominator(info.image_width, min_width);
+    // The fast DCT and plain upsampling save about a tenth of a full-size
+    // decoding with libjpeg-turbo's SIMD code, and nothing in a reduced one,
+    // which is what art asks for; the accurate defaults stay.
+    info.dct_method = JDCT_ISLOW;
+    return jpeg_start_decompress(&info) == TRUE;
+}
+
+// Adobe's programs store CMYK inverted (255 = no ink) and mark such files
+// with their APP14 marker; those without it store ink amounts.
+void cmyk_row_to_rgb(const std::uint8_t* cmyk, std::uint8_t* rgb, std::uint32_t width, bool inverted) {
+    for (std::uint32_t x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+        const unsigned flip = inverted ? 0 : 255;
+        const unsigned paper = cmyk[3] ^ flip;
+        for (int channel = 0; channel < 3; ++channel) {
+            rgb[channel] = static_cast<std::uint8_t>(((cmyk[channel] ^ flip) * paper + 127) / 255);
+        }
+    }
+}
+
+// Reads every output row into `pixels` (output_width * output_height *
+// channels bytes); a CMYK picture goes through `cmyk_row` (output_width * 4
+// bytes) first. Also checks that the data end properly.
+bool read_jpeg_rows(JpegDecoder& decoder, std::uint8_t* pixels, std::size_t row_bytes, std::uint8_t* cmyk_row) {
+    jpeg_decompress_struct& info = decoder.info;
+    if (setjmp(decoder.jump)) return false;
+
+    while (info.output_scanline < info.output_height) {
+        std::uint8_t* target = pixels + std::size_t{info.output_scanline} * row_bytes;
+        JSAMPROW row = cmyk_row != nullptr ? cmyk_row : target;
+        if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
+        if (cmyk_row != nullptr) cmyk_row_to_rgb(cmyk_row, target, info.output_width, info.saw_Adobe_marker == TRUE);
+    }
+    return jpeg_finish_decompress(&info) == TRUE;
+}
+
+std::optional<Picture> decode_jpeg(Bytes bytes, std::uint32_t min_width, std::uint64_t max_pixels) {
+    JpegDecoder decoder;
+    if (!start_jpeg(decoder, bytes, min_width, max_pixels)) return std::nullopt;
+
+    const jpeg_decompress_struct& info = decoder.info;
+    Picture picture;
+    picture.width = info.output_width;
+    picture.height = info.output_height;
+    picture.source_width = info.image_width;
+    picture.source_height = info.image_height;
+    picture.channels = decoder.output == JpegOutput::grey ? 1 : 3;
+    const std::size_t row_bytes = std::size_t{picture.width} * picture.channels;
+    picture.pixels.resize(row_bytes * picture.height);
+    std::vector<std::uint8_t> cmyk_row(decoder.output == JpegOutput::cmyk ? std::size_t{picture.width} * 4 : 0);
+
+    if (!read_jpeg_rows(decoder, picture.pixels.data(), row_bytes, cmyk_row.empty() ? nullptr : cmyk_row.data())) {
+        return std::nullopt;
+    }
+    return picture;
+}
+
+// ---------------------------------------------------------------- PNG
+
+// Text, colour profiles and the like are skipped unread, so these bound only
+// what is left: the palette and its transparency.
+constexpr png_uint_32 PNG_MAX_CACHED_CHUNKS = 64;
+constexpr png_alloc_size_t PNG_MAX_CHUNK_BYTES = 1 << 20;
+
+struct PngDecoder {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    Bytes input;
+    std::size_t offset = 0;
+    int passes = 1;
+
+    PngDecoder() = default;
+    PngDecoder(const PngDecoder&) = delete;
+    PngDecoder& operator=(const PngDecoder&) = delete;
+    ~PngDecoder() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+[[noreturn]] void fail_png(png_structp png, png_const_charp /*message*/) { png_longjmp(png, 1); }
+
+void ignore_png_warning(png_structp /*png*/, png_const_charp /*message*/) {}
+
+void read_png_bytes(png_structp png, png_bytep out, std::size_t count) {
+    auto& decoder = *static_cast<PngDecoder*>(png_get_io_ptr(png));
+    if (count > decoder.input.size() - decoder.offset) png_error(png, "truncated");
+    std::memcpy(out, decoder.input.data() + decoder.offset, count);
+    decoder.offset += count;
+}
+
+// Reads the chunks up to the image data, checks the size and sets the
+// conversion to 8-bit grey, grey and alpha, RGB or RGBA. The decoder must
+// hold created structs and its input.
+bool start_png(PngDecoder& decoder, std::uint64_t max_pixels) {
+    png_structp png = decoder.png;
+    png_infop info = decoder.info;
+    if (setjmp(png_jmpbuf(png))) return false;
+
+    const auto edge_limit = static_cast<png_uint_32>(std::min<std::uint64_t>(max_pixels, PNG_UINT_31_MAX));
+    png_set_user_limits(png, edge_limit, edge_limit);
+    png_set_chunk_cache_max(png, PNG_MAX_CACHED_CHUNKS);
+    png_set_chunk_malloc_max(png, PNG_MAX_CHUNK_BYTES);
+    // Every chunk but the image, its palette and transparency is skipped
+    // without being decompressed.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_read_fn(png, &decoder, read_png_bytes);
+
+    png_read_info(png, info);
+    if (!within_ceiling(png_get_image_width(png, info), png_get_image_height(png, info), max_pixels)) return false;
+
+    png_set_expand(png);  // palette to RGB, fewer than 8 bits to 8, transparency to alpha
+    png_set_strip_16(png);
+    decoder.passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const png_byte channels = png_get_channels(png, info);
+    return channels >= 1 && channels <= 4 &&
+           png_get_rowbytes(png, info) == std::size_t{png_get_image_width(png, info)} * channels;
+}
+
+// Reads every row, every pass of an interlaced picture over the same rows,
+// into `pixels`, then the rest of the file up to its end marker.
+bool read_png_rows(PngDecoder& decoder, std::uint8_t* pixels, std::size_t row_bytes, std::uint32_t height) {
+    png_structp png = decoder.png;
+    if (setjmp(png_jmpbuf(png))) return false;
+
+    for (int pass = 0; pass < decoder.passes; ++pass) {
+        for (std::uint32_t y = 0; y < height; ++y) png_read_row(png, pixels + std::size_t{y} * row_bytes, nullptr);
+    }
+    png_read_end(png, nullptr);
+    return true;
+}
+
+std::optional<Picture> decode_png(Bytes bytes, std::uint64_t max_pixels) {
+    PngDecoder decoder;
+    decoder.input = bytes;
+    decoder.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail_png, ignore_png_warning);
+    if (decoder.png == nullptr) return std::nullopt;
+    decoder.info = png_create_info_struct(decoder.png);
+    if (decoder.info == nullptr) return std::nullopt;
+    if (!start_png(decoder, max_pixels)) return std::nullopt;
+
+    Picture picture;
+    picture.width = picture.source_width = png_get_image_width(decoder.png, decoder.info);
+    picture.height = picture.source_height = png_get_image_height(decoder.png, decoder.info);
+    picture.channels = png_get_channels(decoder.png, decoder.info);
+    const std::size_t row_bytes = std::size_t{picture.width} * picture.channels;
+    picture.pixels.resize(row_bytes * picture.height);
+
+    if (!read_png_rows(decoder, picture.pixels.data(), row_bytes, picture.height)) return std::nullopt;
+    return picture;
+}
+
+}  // namespace
+
+std::optional<Picture> decode_picture(std::span<const std::uint8_t> bytes, std::uint32_t min_width,
+                                      std::uint64_t max_pixels) {
+    if (looks_like_png(bytes)) return decode_png(bytes, max_pixels);
+    if (looks_like_jpeg(bytes)) return decode_jpeg(bytes, min_width, max_pixels);
+    return std::nullopt;
+}
+
+}  // namespace olvex::art
