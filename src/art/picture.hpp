@@ -16,6 +16,10 @@ namespace olvex::art {
 // any pixel memory is taken: a small file must not make us allocate gigabytes.
 inline constexpr std::uint64_t MAX_PICTURE_PIXELS = 36'000'000;
 
+// Nor is an edge longer than this accepted: a decoder's row buffers grow with
+// the width, and a picture a million pixels wide is no album art.
+inline constexpr std::uint32_t MAX_PICTURE_EDGE = 1'000'000;
+
 // Decoded pixels, 8 bits per channel, rows top to bottom without padding.
 // `width` and `height` are those of the decoded pixels; `source_width` and
 // `source_height` those the file announces. They differ only when the decoder
@@ -30,10 +34,11 @@ struct Picture {
 };
 
 // Decodes `bytes` as PNG or JPEG, the format recognised from the content.
-// Anything else, damaged data, a zero-sized picture or one above `max_pixels`
-// gives nothing. When `min_width` is not 0 the decoder may hand back a picture
-// reduced by a power of two (JPEG's DCT scaling) as long as its width stays at
-// least `min_width`; 0 asks for the full size. Safe on any thread.
+// Anything else, damaged data, a zero-sized picture, one above `max_pixels`
+// and one with an edge above MAX_PICTURE_EDGE give nothing. When `min_width`
+// is not 0 the decoder may hand back a picture reduced by a power of two
+// (JPEG's DCT scaling) as long as its width stays at least `min_width`; 0 asks
+// for the full size. Safe on any thread.
 [[nodiscard]] std::optional<Picture> decode_picture(std::span<const std::uint8_t> bytes,
                                                     std::uint32_t min_width = 0,
                                                     std::uint64_t max_pixels = MAX_PICTURE_PIXELS);

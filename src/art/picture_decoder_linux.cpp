@@ -37,7 +37,8 @@ bool looks_like_jpeg(Bytes bytes) {
 bool looks_like_png(Bytes bytes) { return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0; }
 
 bool within_ceiling(std::uint32_t width, std::uint32_t height, std::uint64_t max_pixels) {
-    return width != 0 && height != 0 && std::uint64_t{width} * height <= max_pixels;
+    return width != 0 && height != 0 && width <= MAX_PICTURE_EDGE && height <= MAX_PICTURE_EDGE &&
+           std::uint64_t{width} * height <= max_pixels;
 }
 
 // ---------------------------------------------------------------- JPEG

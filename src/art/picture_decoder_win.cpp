@@ -228,7 +228,10 @@ std::optional<Picture> decode_with_wic(Bytes bytes, const GUID& container, std::
     if (!frame || FAILED(frame->GetSize(&width, &height)) || FAILED(frame->GetPixelFormat(&source))) {
         return std::nullopt;
     }
-    if (width == 0 || height == 0 || std::uint64_t{width} * height > max_pixels) return std::nullopt;
+    if (width == 0 || height == 0 || width > MAX_PICTURE_EDGE || height > MAX_PICTURE_EDGE ||
+        std::uint64_t{width} * height > max_pixels) {
+        return std::nullopt;
+    }
 
     Picture picture;
     picture.width = picture.source_width = width;

@@ -1,0 +1,62 @@
+#pragma once
+
+// Separable three-lobe Lanczos resampling that computes only the output rows a
+// caller keeps, so that a very tall picture costs no more than its visible part.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "art/picture.hpp"
+
+namespace olvex::art {
+
+// sinc(x) * sinc(x / 3) for -3 <= x < 3, else 0; sinc(x) = sin(pi x) / (pi x).
+[[nodiscard]] double lanczos3(double x) noexcept;
+
+// Where each output sample of one axis reads its source samples, and with what
+// weights, when `in_size` samples become `out_size`. Only the output samples
+// [first, first + count) are described. An output sample i is centred on
+// source position (i + 0.5) * in_size / out_size; when shrinking, the kernel
+// is stretched by the shrink factor. The weights of each sample sum to one.
+class AxisFilter {
+public:
+    // in_size and out_size must not be 0; first + count must not pass out_size.
+    AxisFilter(std::uint32_t in_size, std::uint32_t out_size, std::uint32_t first, std::uint32_t count);
+
+    [[nodiscard]] std::uint32_t count() const noexcept { return static_cast<std::uint32_t>(windows_.size()); }
+
+    // First source sample read by output sample first + i.
+    [[nodiscard]] std::uint32_t start(std::uint32_t i) const noexcept { return windows_[i].start; }
+
+    // One past the last source sample read by output sample first + i.
+    [[nodiscard]] std::uint32_t end(std::uint32_t i) const noexcept { return windows_[i].start + windows_[i].size; }
+
+    // Weights of the samples [start(i), end(i)).
+    [[nodiscard]] std::span<const float> weights(std::uint32_t i) const noexcept {
+        return {weights_.data() + windows_[i].offset, windows_[i].size};
+    }
+
+private:
+    struct Window {
+        std::uint32_t start;
+        std::uint32_t size;
+        std::size_t offset;
+    };
+    std::vector<Window> windows_;
+    std::vector<float> weights_;
+};
+
+// Rows [first_row, first_row + row_count) of `source` resized to out_width by
+// out_height with the three-lobe Lanczos filter, each channel on its own:
+// row_count * out_width * source.channels bytes. Rounds to nearest and clamps
+// to 0..255. Work and memory grow with the rows asked for, not with
+// out_height. `source` must hold width * height * channels bytes, 1 to 4
+// channels; out_width and out_height must not be 0 and the rows must lie
+// within out_height. Throws std::invalid_argument otherwise.
+[[nodiscard]] std::vector<std::uint8_t> resize_rows(const Picture& source, std::uint32_t out_width,
+                                                    std::uint32_t out_height, std::uint32_t first_row,
+                                                    std::uint32_t row_count);
+
+}  // namespace olvex::art

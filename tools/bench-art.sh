@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Measures the cover art conversion: time per picture next to decoding alone
+# and next to Pillow doing the same steps, and the peak memory of one
+# conversion for ordinary pictures and for shapes at the decoder's ceiling.
+# Prints the tables that README.md shows.
+#
+# Usage: tools/bench-art.sh     (BUILD_DIR=... to use a build other than build/linux)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build/linux}
+if [[ -z ${BUILD_DIR:-} ]]; then
+  cmake --preset linux >/dev/null
+fi
+cmake --build "$build" --target olvex_art_bench >/dev/null
+
+work="$build/bench-art"
+rm -rf "$work"
+mkdir -p "$work"
+python=/usr/bin/python3
+script=bench/pillow_art_bench.py
+
+$python $script write tests/art/pictures "$work/timed" "$work/memory" >/dev/null
+
+"$build/bench/olvex_art_bench" "$work/timed" --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_out="$work/ours.json" --benchmark_out_format=json >/dev/null
+$python $script time "$work/timed" "$work/pillow.json" >/dev/null
+
+: >"$work/memory.txt"
+for picture in "$work"/timed/* "$work"/memory/*; do
+  "$build/bench/olvex_art_bench" --peak-memory "$picture" >>"$work/memory.txt"
+done
+
+grep -m1 'model name' /proc/cpuinfo | sed 's/.*: /cpu: /'
+echo "cores: $(nproc)"
+$python $script table "$work/ours.json" "$work/pillow.json" "$work/memory.txt"
