@@ -1,0 +1,31 @@
+#pragma once
+
+// What happens once a burst of track changes has settled: the device gets the
+// track and its art, the tray its tooltip.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "base/channel.hpp"
+#include "device/messages.hpp"
+#include "media/snapshot.hpp"
+#include "media/watcher.hpp"
+
+namespace olvex::art {
+
+// Shows `title` as the tray icon's tooltip. An empty setter means there is no
+// tray to show it on.
+using TooltipSetter = std::function<void(std::string title)>;
+
+// The art payload of the current session's thumbnail, or nothing when there
+// is no session, no readable thumbnail or no decodable picture.
+[[nodiscard]] std::optional<std::string> current_art(const media::MediaWatcherHandle& watcher);
+
+// The debouncer's action: sends now_playing for `snapshot`, sets the tooltip
+// to its title, then sends the current art twice in succession (nothing when
+// there is none).
+[[nodiscard]] std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
+    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip);
+
+}  // namespace olvex::art

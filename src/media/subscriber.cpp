@@ -1,0 +1,42 @@
+#include "media/subscriber.hpp"
+
+#include <utility>
+
+namespace olvex::media {
+
+namespace {
+
+void on_no_session(const MediaSubscriberOutputs& outputs) {
+    if (outputs.application_channel) outputs.application_channel->post(std::nullopt);
+    outputs.debouncer->cancel();
+    outputs.outbound.send(now_playing_from(std::nullopt));
+    outputs.outbound.send(device::Art{});
+}
+
+void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot snapshot) {
+    if (outputs.application_channel) outputs.application_channel->post(snapshot.source_app_id);
+    outputs.volume_commands.send(
+        volume::VolumeCommand{.kind = volume::VolumeCommand::Kind::AppChanged, .app_id = snapshot.source_app_id});
+    outputs.debouncer->trigger(std::move(snapshot));
+}
+
+}  // namespace
+
+Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
+    return [outputs = std::move(outputs)](std::optional<SessionSnapshot> snapshot, SessionChange change) {
+        if (!snapshot) return on_no_session(outputs);
+        switch (change) {
+        case SessionChange::PlaybackInfoChanged:
+        case SessionChange::TimelinePropertiesChanged:
+            outputs.outbound.send(now_playing_from(snapshot));
+            return;
+        case SessionChange::SessionAttached:
+            return on_session_attached(outputs, std::move(*snapshot));
+        case SessionChange::MediaPropertiesChanged:
+            outputs.debouncer->trigger(std::move(*snapshot));
+            return;
+        }
+    };
+}
+
+}  // namespace olvex::media

@@ -1,0 +1,33 @@
+#include "volume/volume_command.hpp"
+
+#include <utility>
+
+namespace olvex::volume {
+
+bool CurrentApplicationChannel::set(ApplicationPoster poster) {
+    std::lock_guard lock(mutex_);
+    if (poster_) return false;
+    poster_ = std::move(poster);
+    return true;
+}
+
+bool CurrentApplicationChannel::is_set() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<bool>(poster_);
+}
+
+bool CurrentApplicationChannel::post(std::optional<std::string> app_id) const {
+    ApplicationPoster poster;
+    {
+        std::lock_guard lock(mutex_);
+        poster = poster_;
+    }
+    return poster && poster(std::move(app_id));
+}
+
+CurrentApplicationChannel& current_application_channel() {
+    static auto* channel = new CurrentApplicationChannel();  // never destroyed: threads post until exit
+    return *channel;
+}
+
+}  // namespace olvex::volume

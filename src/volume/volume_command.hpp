@@ -1,0 +1,48 @@
+#pragma once
+
+// What other subsystems ask of the volume worker: the commands on its queue,
+// and the channel through which the current application reaches the volume
+// watcher.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace olvex::volume {
+
+// One request for the volume worker.
+struct VolumeCommand {
+    enum class Kind : std::uint8_t { SetLevel = 0, SetMute = 1, AppChanged = 2 };
+
+    Kind kind = Kind::AppChanged;
+    bool muted = false;   // SetMute only
+    float level = 0.0f;   // SetLevel only, 0.0 to 1.0
+    std::string app_id;   // the current media session's application when the command was made
+    bool operator==(const VolumeCommand&) const = default;
+};
+
+// Hands the volume watcher the application now playing, or nothing when no
+// media session is left. Returns whether the watcher took it.
+using ApplicationPoster = std::function<bool(std::optional<std::string> app_id)>;
+
+// A slot that is set once, when the volume watcher runs, and read by the media
+// side from then on. Before it is set, posts go nowhere.
+class CurrentApplicationChannel {
+public:
+    // Sets the poster; later calls are ignored. Returns whether this call set it.
+    bool set(ApplicationPoster poster);
+    [[nodiscard]] bool is_set() const;
+    // Posts `app_id` if the slot is set; false when it is not or the post failed.
+    bool post(std::optional<std::string> app_id) const;
+
+private:
+    mutable std::mutex mutex_;
+    ApplicationPoster poster_;
+};
+
+// The one channel of the process.
+[[nodiscard]] CurrentApplicationChannel& current_application_channel();
+
+}  // namespace olvex::volume

@@ -1,0 +1,108 @@
+#include "art/track_announcer.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "art/sample_pictures.hpp"
+#include "art/thumbnail.hpp"
+#include "fakes/fake_media_platform.hpp"
+
+namespace olvex::art {
+namespace {
+
+using device::HostMessage;
+using testing::ElementsAre;
+using testing_support::FakeMediaManager;
+using testing_support::FakeMediaSession;
+using testing_support::FakeTrack;
+using Fault = FakeTrack::ThumbnailFault;
+
+std::string sample_png() {
+    return {reinterpret_cast<const char*>(samples::PNG_RGB), sizeof samples::PNG_RGB};
+}
+
+class ThumbnailTest : public testing::Test {
+protected:
+    media::PlatformResult<std::optional<std::string>> read_with(std::optional<std::string> thumbnail,
+                                                                Fault fault = Fault::none) {
+        FakeTrack track;
+        track.title = "Song";
+        track.thumbnail = std::move(thumbnail);
+        track.thumbnail_fault = fault;
+        session_->set_track(track);
+        return read_thumbnail(watcher_);
+    }
+
+    std::shared_ptr<FakeMediaManager> manager_ = std::make_shared<FakeMediaManager>();
+    std::shared_ptr<FakeMediaSession> session_ = manager_->make_session("A");
+    media::MediaWatcherHandle watcher_ = [this] {
+        manager_->set_current(session_);
+        return media::start_watcher(manager_).value();
+    }();
+};
+
+TEST_F(ThumbnailTest, ReadsTheFileUnchangedOrNothing) {
+    EXPECT_EQ(read_with(std::string("\x89PNG\0bytes", 10)).value(), std::string("\x89PNG\0bytes", 10));
+    EXPECT_EQ(read_with(std::string()).value(), std::string());  // empty, yet not "nothing"
+    EXPECT_EQ(read_with(std::nullopt).value(), std::nullopt);
+    for (const Fault fault : {Fault::reference_fails, Fault::open_fails, Fault::size_fails, Fault::read_fails}) {
+        EXPECT_EQ(read_with(std::string("bytes"), fault).value(), std::nullopt);
+    }
+
+    FakeTrack gone;
+    gone.media_properties_fail = true;
+    session_->set_track(gone);
+    EXPECT_FALSE(read_thumbnail(watcher_).has_value());
+
+    manager_->set_current(nullptr);
+    manager_->raise(media::ManagerEvent::current_session_changed);
+    EXPECT_EQ(read_thumbnail(watcher_).value(), std::nullopt);
+}
+
+class TrackAnnouncerTest : public ThumbnailTest {
+protected:
+    std::vector<HostMessage> announce(std::optional<std::string> thumbnail) {
+        FakeTrack track;
+        track.title = "Song";
+        track.thumbnail = std::move(thumbnail);
+        session_->set_track(track);
+        auto [outbound, messages] = channel<HostMessage>();
+        auto on_fire = make_track_announcer(std::move(outbound), watcher_,
+                                            [this](std::string title) { tooltips_.push_back(std::move(title)); });
+        media::SessionSnapshot snapshot;
+        snapshot.title = "Song";
+        snapshot.status = media::PLATFORM_STATUS_PLAYING;
+        on_fire(std::move(snapshot));
+        std::vector<HostMessage> sent;
+        while (auto message = messages.try_recv()) sent.push_back(std::move(*message));
+        return sent;
+    }
+
+    std::vector<std::string> tooltips_;
+};
+
+TEST_F(TrackAnnouncerTest, SendsTheTrackThenItsArtTwice) {
+    const auto sent = announce(sample_png());
+    ASSERT_EQ(sent.size(), 3u);
+    const auto& now_playing = std::get<device::NowPlaying>(sent[0]);
+    EXPECT_EQ(now_playing.title, "Song");
+    EXPECT_EQ(now_playing.status, device::PlaybackStatus::playing);
+    const auto& art = std::get<device::Art>(sent[1]);
+    EXPECT_EQ(art.data.size(), 21848u);
+    EXPECT_EQ(std::get<device::Art>(sent[2]), art);
+    EXPECT_THAT(tooltips_, ElementsAre("Song"));
+}
+
+TEST_F(TrackAnnouncerTest, WithoutUsableArtOnlyTheTrackGoesOut) {
+    for (const auto& thumbnail : {std::optional<std::string>(), std::optional<std::string>("GIF89a not art")}) {
+        const auto sent = announce(thumbnail);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_TRUE(std::holds_alternative<device::NowPlaying>(sent[0]));
+    }
+}
+
+}  // namespace
+}  // namespace olvex::art

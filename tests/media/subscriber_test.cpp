@@ -1,0 +1,119 @@
+#include "media/subscriber.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace olvex::media {
+namespace {
+
+using namespace std::chrono_literals;
+using device::HostMessage;
+using testing::ElementsAre;
+using volume::VolumeCommand;
+
+SessionSnapshot snapshot_of(const std::string& app, const std::string& title, std::int32_t status = 4) {
+    SessionSnapshot snapshot;
+    snapshot.source_app_id = app;
+    snapshot.title = title;
+    snapshot.status = status;
+    snapshot.position = Duration{3, 0};
+    snapshot.end_time = Duration{200, 0};
+    return snapshot;
+}
+
+// Everything the subscriber touches, with one log of the order of effects.
+class SubscriberTest : public testing::Test {
+protected:
+    SubscriberTest() {
+        auto [outbound, outbound_receiver] = channel<HostMessage>();
+        auto [commands, command_receiver] = channel<VolumeCommand>();
+        outbound_ = std::make_unique<Receiver<HostMessage>>(std::move(outbound_receiver));
+        commands_ = std::make_unique<Receiver<VolumeCommand>>(std::move(command_receiver));
+        auto [fired_sender, fired_receiver] = channel<SessionSnapshot>();
+        fired_ = std::make_unique<Receiver<SessionSnapshot>>(std::move(fired_receiver));
+        debouncer_ = TrackDebouncer::start(Duration::from_millis(100),
+                                           [sender = fired_sender](SessionSnapshot s) { sender.send(std::move(s)); });
+        subscriber_ = make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_});
+    }
+
+    void connect_volume_watcher() {
+        applications_.set([this](std::optional<std::string> app) {
+            std::lock_guard lock(mutex_);
+            posted_.push_back(app.value_or("<no application>"));
+            return true;
+        });
+    }
+
+    std::vector<HostMessage> messages_now() {
+        std::vector<HostMessage> messages;
+        while (auto message = outbound_->try_recv()) messages.push_back(std::move(*message));
+        return messages;
+    }
+
+    std::vector<std::string> posted() {
+        std::lock_guard lock(mutex_);
+        return posted_;
+    }
+
+    std::unique_ptr<Receiver<HostMessage>> outbound_;
+    std::unique_ptr<Receiver<VolumeCommand>> commands_;
+    std::unique_ptr<Receiver<SessionSnapshot>> fired_;  // what the debouncer fired
+    std::shared_ptr<TrackDebouncer> debouncer_;
+    volume::CurrentApplicationChannel applications_;
+    std::mutex mutex_;
+    std::vector<std::string> posted_;
+    Subscriber subscriber_;
+};
+
+TEST_F(SubscriberTest, NoSessionSendsNoneThenEmptyArtAndCancelsThePendingTrack) {
+    connect_volume_watcher();
+    subscriber_(snapshot_of("player", "Song"), SessionChange::MediaPropertiesChanged);
+    subscriber_(std::nullopt, SessionChange::MediaPropertiesChanged);
+    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::NowPlaying{}), HostMessage(device::Art{})));
+    EXPECT_THAT(posted(), ElementsAre("<no application>"));
+    EXPECT_FALSE(fired_->recv_for(400ms).has_value());
+}
+
+TEST_F(SubscriberTest, PlayStateGoesOutAtOnceAndMetadataWaitsForTheQuietPeriod) {
+    subscriber_(snapshot_of("player", "Song", 5), SessionChange::PlaybackInfoChanged);
+    subscriber_(snapshot_of("player", "Song", 4), SessionChange::TimelinePropertiesChanged);
+    const auto messages = messages_now();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(std::get<device::NowPlaying>(messages[0]).status, device::PlaybackStatus::paused);
+    const auto& playing = std::get<device::NowPlaying>(messages[1]);
+    EXPECT_EQ(playing.status, device::PlaybackStatus::playing);
+    EXPECT_DOUBLE_EQ(playing.position_s, 3.0);
+    EXPECT_DOUBLE_EQ(playing.duration_s, 200.0);
+
+    subscriber_(snapshot_of("player", "New title"), SessionChange::MediaPropertiesChanged);
+    EXPECT_TRUE(messages_now().empty());
+    EXPECT_FALSE(commands_->try_recv().has_value());
+    const auto fired = fired_->recv_for(5s);
+    ASSERT_TRUE(fired.has_value());
+    EXPECT_EQ(fired->title, "New title");
+}
+
+TEST_F(SubscriberTest, ANewSessionNamesItsApplicationThenTriggers) {
+    subscriber_(snapshot_of("early.exe", "Before"), SessionChange::SessionAttached);  // no watcher yet: no post
+    connect_volume_watcher();
+    subscriber_(snapshot_of("player.exe", "Song"), SessionChange::SessionAttached);
+    EXPECT_THAT(posted(), ElementsAre("player.exe"));
+    for (const char* app : {"early.exe", "player.exe"}) {
+        const auto command = commands_->try_recv();
+        ASSERT_TRUE(command.has_value());
+        EXPECT_EQ(*command, (VolumeCommand{.kind = VolumeCommand::Kind::AppChanged, .app_id = app}));
+    }
+    EXPECT_TRUE(messages_now().empty());
+    const auto fired = fired_->recv_for(5s);
+    ASSERT_TRUE(fired.has_value());
+    EXPECT_EQ(fired->title, "Song");  // the burst fires once, with its last snapshot
+    EXPECT_FALSE(fired_->recv_for(300ms).has_value());
+}
+
+}  // namespace
+}  // namespace olvex::media
