@@ -1,0 +1,162 @@
+#include "volume/volume_watcher.hpp"
+
+#include <vector>
+
+#include "base/thread.hpp"
+#include "main/log.hpp"
+#include "volume/session_matching.hpp"
+
+namespace olvex::volume {
+
+namespace {
+
+constexpr std::int32_t RENDER_FLOW = 0;
+constexpr std::int32_t CONSOLE_ROLE = 0;
+
+// Everything registered for the default device and the current application.
+class Watch {
+public:
+    Watch(VolumeWatcherParts& parts, std::shared_ptr<AudioSystem> system)
+        : parts_(parts), system_(std::move(system)) {}
+
+    void watch_default_device() {
+        register_endpoint_volume();
+        register_session_creation();
+        register_sessions();
+    }
+
+    // Acts on one notice; false once the watcher must end.
+    bool handle(WatchNotice notice) {
+        switch (notice.kind) {
+        case WatchNotice::Kind::AppChanged:
+            app_id_ = std::move(notice.app_id);
+            session_events_.clear();
+            register_sessions();
+            return true;
+        case WatchNotice::Kind::DefaultDeviceChanged:
+            endpoint_volume_.reset();
+            register_endpoint_volume();
+            session_events_.clear();
+            session_creation_.reset();
+            session_manager_.reset();
+            register_session_creation();
+            register_sessions();
+            return true;
+        case WatchNotice::Kind::Rescan:
+            session_events_.clear();
+            register_sessions();
+            return true;
+        case WatchNotice::Kind::Stop:
+            return false;
+        }
+        return false;
+    }
+
+    void unregister_all() {
+        endpoint_volume_.reset();
+        session_events_.clear();
+        session_creation_.reset();
+        session_manager_.reset();
+    }
+
+private:
+    void register_endpoint_volume() {
+        auto device = system_->default_render_device();
+        if (!device) return;
+        auto volume = (*device)->endpoint_volume();
+        if (!volume) return;
+        if (auto registration = (*volume)->register_changes(parts_.endpoint_callback)) {
+            endpoint_volume_ = std::move(*registration);
+        }
+    }
+
+    void register_session_creation() {
+        auto device = system_->default_render_device();
+        if (!device) return;
+        auto manager = (*device)->session_manager();
+        if (!manager) return;
+        session_manager_ = std::move(*manager);
+        auto sink = std::make_shared<SessionCreationCallback>(parts_.notices);
+        if (auto registration = session_manager_->register_session_creation(std::move(sink))) {
+            session_creation_ = std::move(*registration);
+        }
+    }
+
+    void register_sessions() {
+        if (!app_id_ || app_id_->empty() || !session_manager_) return;
+        auto sessions = app_sessions_on(*session_manager_, *system_, *app_id_);
+        if (!sessions) return;
+        auto sink = std::make_shared<SessionEventsCallback>(*app_id_, parts_.session_listeners, parts_.notices,
+                                                            parts_.own_context);
+        for (auto& session : *sessions) {
+            if (auto registration = session->register_events(sink)) {
+                session_events_.push_back(std::move(*registration));
+            }
+        }
+    }
+
+    VolumeWatcherParts& parts_;
+    std::shared_ptr<AudioSystem> system_;
+    std::optional<std::string> app_id_;
+    RegistrationPtr endpoint_volume_;
+    std::unique_ptr<AudioSessionManager> session_manager_;
+    RegistrationPtr session_creation_;
+    std::vector<RegistrationPtr> session_events_;
+};
+
+void run_volume_watcher(VolumeWatcherParts& parts) {
+    if (!parts.backend->join_multithreaded_apartment()) {
+        log_message("volume: failed to increment MTA usage, session/device volume watching disabled");
+        return;
+    }
+    auto system = parts.backend->open_audio_system();
+    if (!system) return;
+    Watch watch(parts, std::move(*system));
+    watch.watch_default_device();
+    while (auto notice = parts.receiver.recv()) {
+        if (!watch.handle(std::move(*notice))) break;
+    }
+    watch.unregister_all();
+}
+
+}  // namespace
+
+void EndpointVolumeCallback::on_notify(float master_level, bool muted, const EventContext& context) {
+    if (context != own_context_) listeners_->call(master_level, muted);
+}
+
+void SessionEventsCallback::on_simple_volume_changed(float level, bool muted,
+                                                     const std::optional<EventContext>& context) {
+    if (!context || *context != own_context_) listeners_->call(app_id_, level, muted);
+}
+
+void SessionEventsCallback::on_state_changed(AudioSessionState state) {
+    if (state == AudioSessionState::expired) notices_.send(WatchNotice{WatchNotice::Kind::Rescan, {}});
+}
+
+void SessionEventsCallback::on_session_disconnected() { notices_.send(WatchNotice{WatchNotice::Kind::Rescan, {}}); }
+
+void SessionCreationCallback::on_session_created() { notices_.send(WatchNotice{WatchNotice::Kind::Rescan, {}}); }
+
+void EndpointNotificationClient::on_default_device_changed(std::int32_t data_flow, std::int32_t role) {
+    if (data_flow == RENDER_FLOW && role == CONSOLE_ROLE) {
+        notices_.send(WatchNotice{WatchNotice::Kind::DefaultDeviceChanged, {}});
+    }
+    listeners_.call(DeviceEventKind::default_changed);
+}
+
+void EndpointNotificationClient::on_device_event(DeviceEventKind kind) { listeners_.call(kind); }
+
+void start_volume_watcher(VolumeWatcherParts parts) {
+    spawn_thread([parts = std::move(parts)]() mutable {
+        const Sender<bool> finished = std::move(parts.finished);
+        {
+            VolumeWatcherParts watcher = std::move(parts);
+            run_volume_watcher(watcher);
+        }
+        // Everything the watcher held is released by now; dropping `finished`
+        // tells whoever waits that it is over.
+    });
+}
+
+}  // namespace olvex::volume

@@ -1,0 +1,90 @@
+#include "volume/volume_worker.hpp"
+
+#include <fmt/format.h>
+
+#include "base/thread.hpp"
+#include "main/log.hpp"
+#include "media/commands.hpp"
+#include "volume/volume_control.hpp"
+
+namespace olvex::volume {
+
+namespace {
+
+void listen_for_changes(VolumeControl& control, const VolumeWorkerParts& parts) {
+    control.master_listeners().add([state = parts.state, outbound = parts.outbound](float level, bool muted) {
+        report_volume(*state, outbound, level, muted);
+    });
+    control.session_listeners().add(
+        [state = parts.state, outbound = parts.outbound](const std::string&, float level, bool muted) {
+            report_volume(*state, outbound, level, muted);
+        });
+}
+
+std::optional<std::string> current_app_id(const media::MediaWatcherHandle& media) {
+    auto current = media::read_current(media);
+    if (!current || !*current) return std::nullopt;
+    return (*current)->source_app_id;
+}
+
+// Tells the watcher which application plays now, and from then on lets the
+// media side tell it directly.
+std::optional<std::string> follow_current_application(VolumeControl& control, const VolumeWorkerParts& parts) {
+    auto app_id = current_app_id(parts.media);
+    control.watch_notices().send(WatchNotice::app_changed(app_id));
+    if (parts.application_channel) {
+        parts.application_channel->set([notices = control.watch_notices()](std::optional<std::string> app) {
+            return notices.send(WatchNotice::app_changed(std::move(app)));
+        });
+    }
+    return app_id;
+}
+
+// The application's volume when it has a session, else the master volume.
+std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::optional<std::string>& app_id) {
+    if (app_id) {
+        if (auto reading = control.read_app_volume(*app_id); reading && *reading) return **reading;
+    }
+    if (auto master = control.read_master_volume()) return *master;
+    return std::nullopt;
+}
+
+void carry_out(VolumeControl& control, const VolumeCommand& command, const VolumeWorkerParts& parts) {
+    switch (command.kind) {
+    case VolumeCommand::Kind::SetLevel:
+        (void)control.set_app_level(command.app_id, command.level);
+        break;
+    case VolumeCommand::Kind::SetMute:
+        (void)control.set_app_mute(command.app_id, command.muted);
+        break;
+    case VolumeCommand::Kind::AppChanged:
+        break;
+    }
+    // No fallback to the master volume here: the device hears only about the
+    // application it acts on.
+    if (auto reading = control.read_app_volume(command.app_id); reading && *reading) {
+        report_volume(*parts.state, parts.outbound, (*reading)->level, (*reading)->muted);
+    }
+}
+
+void run_volume_worker(VolumeWorkerParts& parts) {
+    auto control = VolumeControl::create(parts.backend);
+    if (!control) {
+        log_message(fmt::format("volume: could not initialize volume control: {}", control.error().message));
+        return;
+    }
+    listen_for_changes(**control, parts);
+    const auto app_id = follow_current_application(**control, parts);
+    if (const auto reading = starting_volume(**control, app_id)) {
+        report_volume(*parts.state, parts.outbound, reading->level, reading->muted);
+    }
+    while (auto command = parts.commands.recv()) carry_out(**control, *command, parts);
+}
+
+}  // namespace
+
+void start_volume_worker(VolumeWorkerParts parts) {
+    spawn_thread([parts = std::move(parts)]() mutable { run_volume_worker(parts); });
+}
+
+}  // namespace olvex::volume
