@@ -1,0 +1,259 @@
+#include "tray/tray_win.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <expected>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tray/tray.hpp"
+
+namespace olvex::tray {
+namespace {
+
+struct NotifyCall {
+    DWORD message = 0;
+    NOTIFYICONDATAW record{};
+};
+
+std::mutex calls_mutex;
+std::vector<NotifyCall> calls;
+
+BOOL WINAPI record_call(DWORD message, PNOTIFYICONDATAW record) {
+    const std::lock_guard lock(calls_mutex);
+    calls.push_back({message, *record});
+    return TRUE;
+}
+
+// Puts the recorder between the tray and the shell for one scope.
+class RecordedShell {
+public:
+    RecordedShell() {
+        const std::lock_guard lock(calls_mutex);
+        calls.clear();
+        replace_notify_icon_function(record_call);
+    }
+    RecordedShell(const RecordedShell&) = delete;
+    RecordedShell& operator=(const RecordedShell&) = delete;
+    ~RecordedShell() { replace_notify_icon_function(nullptr); }
+
+    [[nodiscard]] std::vector<NotifyCall> calls_so_far() const {
+        const std::lock_guard lock(calls_mutex);
+        return calls;
+    }
+};
+
+std::wstring tip_of(const NOTIFYICONDATAW& record) { return record.szTip; }
+
+// Every unit after the text is zero: nothing of a longer earlier text is left.
+bool tip_field_is_clean(const NOTIFYICONDATAW& record) {
+    const auto end = std::begin(record.szTip) + tip_of(record).size();
+    return std::all_of(end, std::end(record.szTip), [](wchar_t unit) { return unit == 0; });
+}
+
+template <typename Condition>
+bool wait_until(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+HICON icon_handle(const TrayIcon& icon) { return reinterpret_cast<HICON>(icon.handle); }
+
+// run_tray on a thread of its own, with a command action that records.
+class RunningTray {
+public:
+    RunningTray(std::shared_ptr<TrayHandle> handle, std::vector<TrayIcon> icons) : handle_(handle) {
+        thread_ = std::thread([this, handle = std::move(handle), icons = std::move(icons)] {
+            result_ = run_tray(handle, icons, {{COMMAND_QUIT, "Quit"}},
+                               [this](std::uint16_t command) { commands_.push_back(command); });
+        });
+    }
+    RunningTray(const RunningTray&) = delete;
+    RunningTray& operator=(const RunningTray&) = delete;
+    ~RunningTray() { close(); }
+
+    // Closes the window, whose destruction ends the loop, and waits for
+    // run_tray to return.
+    void close() {
+        if (!thread_.joinable()) return;
+        if (const auto window = handle_->window(); window != 0)
+            PostMessageW(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
+        thread_.join();
+    }
+    // Valid after close().
+    [[nodiscard]] const std::expected<void, Error>& result() const { return result_; }
+    [[nodiscard]] const std::vector<std::uint16_t>& commands() const { return commands_; }
+
+private:
+    std::shared_ptr<TrayHandle> handle_;
+    std::expected<void, Error> result_;
+    std::vector<std::uint16_t> commands_;  // written on the tray thread until it is joined
+    std::thread thread_;
+};
+
+TEST(TrayWindow, ShowsTheHandlesValuesAndFollowsItsMessages) {
+    RecordedShell shell;
+    const auto icons = load_tray_icons();
+    ASSERT_TRUE(icons.has_value()) << icons.error().message;
+    const auto handle = std::make_shared<TrayHandle>();
+    handle->set_tooltip(std::string(200, 'a'));  // before the window: shown when the icon is added
+
+    RunningTray tray(handle, *icons);
+    ASSERT_TRUE(wait_until([&] { return !shell.calls_so_far().empty(); })) << "the icon was never added";
+    const auto window = reinterpret_cast<HWND>(handle->window());
+    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, WINDOW_CLASS_NAME, WINDOW_TITLE), window);
+
+    handle->set_icon(ICON_CONNECTED);
+    // The window reads the number when the message arrives, so a later number
+    // set at once would be the one it sees.
+    ASSERT_TRUE(wait_until([&] { return shell.calls_so_far().size() == 2; }));
+    handle->set_icon(9);  // no such icon: nothing changes
+    handle->set_tooltip("So What");
+    PostMessageW(window, MESSAGE_ICON_CALLBACK, 0, WM_LBUTTONUP);
+    PostMessageW(window, MESSAGE_ICON_CALLBACK, 0, WM_LBUTTONDBLCLK);
+    PostMessageW(window, WM_COMMAND, 7, 0);
+    tray.close();
+
+    ASSERT_TRUE(tray.result().has_value()) << tray.result().error().message;
+    EXPECT_EQ(tray.commands(), std::vector<std::uint16_t>{7});
+    const auto seen = shell.calls_so_far();
+    ASSERT_EQ(seen.size(), 4U);
+
+    const auto& added = seen[0].record;
+    EXPECT_EQ(seen[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(added.cbSize, 976U);
+    EXPECT_EQ(added.hWnd, window);
+    EXPECT_EQ(added.uID, 1U);
+    EXPECT_EQ(added.uFlags, 7U);
+    EXPECT_EQ(added.uCallbackMessage, 0x8001U);
+    EXPECT_EQ(added.hIcon, icon_handle((*icons)[0]));
+    EXPECT_EQ(tip_of(added), std::wstring(127, L'a'));
+    EXPECT_EQ(added.dwState | added.dwStateMask | added.uVersion | added.dwInfoFlags, 0U);
+    EXPECT_EQ(added.szInfo[0] | added.szInfoTitle[0], 0);
+    EXPECT_EQ(added.hBalloonIcon, nullptr);
+
+    EXPECT_EQ(seen[1].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(seen[1].record.hIcon, icon_handle((*icons)[1]));
+    EXPECT_EQ(seen[1].record.uFlags, 7U);
+
+    EXPECT_EQ(seen[2].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(seen[2].record.hIcon, icon_handle((*icons)[1]));
+    EXPECT_EQ(tip_of(seen[2].record), L"So What");
+    EXPECT_TRUE(tip_field_is_clean(seen[2].record));
+
+    EXPECT_EQ(seen[3].message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(seen[3].record.hWnd, window);
+    EXPECT_EQ(seen[3].record.uID, 1U);
+}
+
+TEST(TrayHandle, PostsNothingBeforeTheWindowExists) {
+    TrayHandle handle;
+    handle.set_icon(ICON_CONNECTED);
+    handle.set_tooltip("Freddie Freeloader");
+    // A post to window 0 would land in this thread's own queue.
+    MSG message{};
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, MESSAGE_SHOW_ICON, MESSAGE_SHOW_TOOLTIP, PM_REMOVE));
+}
+
+// Standard error is the only way out of a death test; no line break, which
+// the runtime would write as CR LF.
+BOOL WINAPI print_call(DWORD message, PNOTIFYICONDATAW record) {
+    std::fprintf(stderr, "message %lu window %llx id %u flags %u;", message,
+                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(record->hWnd)), record->uID,
+                 record->uFlags);
+    return TRUE;
+}
+
+void quit_with_window(std::uintptr_t window) {
+    replace_notify_icon_function(print_call);
+    if (window != 0) {
+        const auto handle = std::make_shared<TrayHandle>();
+        handle->set_window(window);
+        publish_tray_handle(handle);
+    }
+    run_menu_command(COMMAND_QUIT);
+}
+
+TEST(MenuCommand, QuitRemovesThePublishedIconBeforeEnding) {
+    // Each death test runs in a fresh process, whose handle slot is still empty.
+    EXPECT_EXIT(quit_with_window(0), testing::ExitedWithCode(0), "^$");
+    EXPECT_EXIT(quit_with_window(0x1234), testing::ExitedWithCode(0), "^message 2 window 1234 id 1 flags 0;$");
+}
+
+// The width of an icon as loaded, and the summed colour of its visible pixels.
+struct IconLook {
+    int width = 0;
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+};
+
+IconLook look_of(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return {};
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = -bitmap.bmHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<RGBQUAD> pixels(static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight));
+    const HDC context = CreateCompatibleDC(nullptr);
+    GetDIBits(context, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &format, DIB_RGB_COLORS);
+    DeleteDC(context);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    IconLook sum{.width = bitmap.bmWidth};
+    for (const auto& pixel : pixels) {
+        if (pixel.rgbReserved < 128) continue;
+        sum.red += pixel.rgbRed;
+        sum.green += pixel.rgbGreen;
+        sum.blue += pixel.rgbBlue;
+    }
+    return sum;
+}
+
+TEST(TrayIcons, AreTheRedAndGreenSpeakersAtTheSystemsIconSize) {
+    const auto icons = load_tray_icons();
+    ASSERT_TRUE(icons.has_value()) << icons.error().message;
+    const IconLook no_device = look_of(icon_handle((*icons)[0]));
+    EXPECT_EQ(no_device.width, GetSystemMetrics(SM_CXICON));
+    EXPECT_GT(no_device.red, 2 * std::max(no_device.green, no_device.blue));
+    const IconLook connected = look_of(icon_handle((*icons)[1]));
+    EXPECT_GT(connected.green, 2 * std::max(connected.red, connected.blue));
+}
+
+TEST(ProgramResources, HoldThreeIconsWithA256PixelPngEach) {
+    constexpr unsigned char PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (const int number : {1, 2, 3}) {
+        SCOPED_TRACE(number);
+        const HRSRC group = FindResourceW(nullptr, MAKEINTRESOURCEW(number), RT_GROUP_ICON);
+        ASSERT_NE(group, nullptr);
+        auto* directory = static_cast<BYTE*>(LockResource(LoadResource(nullptr, group)));
+        const int id = LookupIconIdFromDirectoryEx(directory, TRUE, 256, 256, LR_DEFAULTCOLOR);
+        const HRSRC image = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_ICON);
+        ASSERT_NE(image, nullptr);
+        ASSERT_GE(SizeofResource(nullptr, image), 24U);
+        const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(nullptr, image)));
+        EXPECT_EQ(std::memcmp(bytes, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)), 0);
+        // The PNG header's width, big-endian, right after the chunk's length and name.
+        EXPECT_EQ(bytes[16] << 24 | bytes[17] << 16 | bytes[18] << 8 | bytes[19], 256);
+    }
+}
+
+}  // namespace
+}  // namespace olvex::tray
