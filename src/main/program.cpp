@@ -1,0 +1,75 @@
+#include "main/program.hpp"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "art/track_announcer.hpp"
+#include "base/channel.hpp"
+#include "base/standard_streams.hpp"
+#include "device/event_handler.hpp"
+#include "device/session.hpp"
+#include "main/log.hpp"
+#include "main/outbound_pump.hpp"
+#include "media/subscriber.hpp"
+#include "media/watcher.hpp"
+#include "tray/tray.hpp"
+#include "volume/audio_platform.hpp"
+#include "volume/volume_worker.hpp"
+
+namespace olvex {
+
+namespace {
+
+// The quiet period after which a burst of track changes is announced.
+constexpr Duration TRACK_QUIET_PERIOD = Duration::from_seconds(1);
+
+int start_up_failed(const Error& error) {
+    std::string line = "Error: ";
+    line += error.message;
+    line += '\n';
+    write_to_standard_error(line);
+    return 1;
+}
+
+std::shared_ptr<tray::TrayHandle> publish_tray() {
+    tray::publish_tray_handle(std::make_shared<tray::TrayHandle>());
+    return tray::tray_handle();  // an earlier publish wins
+}
+
+}  // namespace
+
+int run_program() {
+    install_failure_hook();
+    tray::prepare_quit_signals();  // before any thread starts, so every thread inherits it
+
+    auto [volume_commands, volume_command_receiver] = channel<volume::VolumeCommand>();
+    auto [outbound, outbound_receiver] = channel<device::HostMessage>();
+
+    auto media = media::start_watcher();
+    if (!media) return start_up_failed(media.error());
+    auto icons = tray::load_tray_icons();
+    if (!icons) return start_up_failed(icons.error());
+    const auto tray_handle = publish_tray();
+    std::vector<tray::MenuEntry> menu{{tray::COMMAND_QUIT, "Quit"}};
+
+    const auto volume_state = std::make_shared<volume::VolumeState>();
+    volume::start_volume_worker({volume::platform_audio_backend(), std::move(volume_command_receiver), outbound,
+                                 volume_state, *media});
+
+    const device::SessionContext context{*media, outbound, volume_commands, volume_state};
+    auto link = device::start_device_session(
+        [context](device::LinkEvent event) { device::handle_link_event(context, std::move(event)); });
+
+    auto debouncer = media::TrackDebouncer::start(
+        TRACK_QUIET_PERIOD,
+        art::make_track_announcer(outbound, *media, [](std::string title) { tray::set_tray_tooltip(std::move(title)); }));
+    media->subscribe(media::make_media_subscriber({outbound, volume_commands, debouncer}));
+    start_outbound_pump(std::move(outbound_receiver), std::move(link));
+
+    auto ran = tray::run_tray(tray_handle, std::move(*icons), std::move(menu), &tray::run_menu_command);
+    if (!ran) return start_up_failed(ran.error());
+    return 0;
+}
+
+}  // namespace olvex

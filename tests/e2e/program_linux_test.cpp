@@ -1,0 +1,110 @@
+// The real program against a pseudo-terminal that plays the device.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/pty_linux.hpp"
+#include "support/temp_folder.hpp"
+
+extern char** environ;
+
+namespace olvex {
+namespace {
+
+using testing_support::PtyMaster;
+using testing_support::TempFolder;
+
+// The next whole line from the program, without its line feed ("" if none
+// came in time).
+std::string next_line(const PtyMaster& device) {
+    std::string line;
+    for (;;) {
+        const std::string byte = device.receive(1);
+        if (byte.empty()) return "";
+        if (byte == "\n") {
+            if (!line.empty()) return line;
+            continue;  // the hello frame starts with an empty line
+        }
+        line += byte;
+    }
+}
+
+class Program {
+public:
+    Program(const std::string& port, const TempFolder& state) {
+        std::vector<std::string> settings{"OLVEX_AUDIO_PORT=" + port, "XDG_STATE_HOME=" + state.path().string()};
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string setting(*entry);
+            if (!setting.starts_with("OLVEX_AUDIO_PORT=") && !setting.starts_with("XDG_STATE_HOME=")) {
+                settings.push_back(setting);
+            }
+        }
+        std::vector<char*> env;
+        for (auto& setting : settings) env.push_back(setting.data());
+        env.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(OLVEX_PROGRAM), nullptr};
+        if (::posix_spawn(&pid_, OLVEX_PROGRAM, nullptr, nullptr, argv, env.data()) != 0) pid_ = -1;
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Sends `signal` and returns the exit status, or -1 if it ended otherwise.
+    int end_with(int signal) {
+        ::kill(pid_, signal);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    [[nodiscard]] bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+TEST(Program, GreetsTheDevicePushesItsStateAnswersResyncAndEndsOnTerm) {
+    PtyMaster device;
+    TempFolder state;
+    Program program(device.slave_path(), state);
+    ASSERT_TRUE(program.started());
+
+    ASSERT_EQ(next_line(device), R"({"event":"hello"})");
+    device.send("{\"event\":\"hello_ack\"}\n");
+    // No media session and no volume control here: the push is volume and lock.
+    EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
+    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
+
+    device.send("{\"event\":\"resync\",\"what\":0}\n{\"event\":\"set_lock\",\"locked\":true}\n");
+    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");  // nothing to lock to
+    device.send("{\"event\":\"resync\",\"what\":12}\n");
+    EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
+    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
+
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+TEST(Program, EndsWithSuccessOnInterrupt) {
+    PtyMaster device;
+    TempFolder state;
+    Program program(device.slave_path(), state);
+    ASSERT_TRUE(program.started());
+    ASSERT_EQ(next_line(device), R"({"event":"hello"})");
+    EXPECT_EQ(program.end_with(SIGINT), 0);
+}
+
+}  // namespace
+}  // namespace olvex
