@@ -39,14 +39,16 @@ std::shared_ptr<tray::TrayHandle> publish_tray() {
 
 }  // namespace
 
-int run_program() {
+int run_program(const ProgramPlatform& platform) {
     install_failure_hook();
     tray::prepare_quit_signals();  // before any thread starts, so every thread inherits it
 
     auto [volume_commands, volume_command_receiver] = channel<volume::VolumeCommand>();
     auto [outbound, outbound_receiver] = channel<device::HostMessage>();
 
-    auto media = media::start_watcher();
+    auto manager = platform.start_media_platform();
+    if (!manager) return start_up_failed(manager.error());
+    auto media = media::start_watcher(std::move(*manager));
     if (!media) return start_up_failed(media.error());
     auto icons = tray::load_tray_icons();
     if (!icons) return start_up_failed(icons.error());

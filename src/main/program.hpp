@@ -1,11 +1,22 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
+#include "media/media_platform.hpp"
+
 namespace olvex {
+
+// What the program reaches the media platform through; tests replace it.
+struct ProgramPlatform {
+    std::function<media::PlatformResult<std::shared_ptr<media::MediaManager>>()> start_media_platform =
+        &media::start_media_platform;
+};
 
 // The whole program: builds the system in its fixed order, runs the tray
 // until the program is told to end, and returns the exit status: 0 after an
 // ordinary end, 1 after a start-up error (reported on standard error as
 // "Error: <description>" and nowhere else).
-[[nodiscard]] int run_program();
+[[nodiscard]] int run_program(const ProgramPlatform& platform = {});
 
 }  // namespace olvex

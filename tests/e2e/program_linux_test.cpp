@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,34 @@ TEST(Program, GreetsTheDevicePushesItsStateAnswersResyncAndEndsOnTerm) {
     EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
     EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
 
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+// Answers the greeting and checks the state push of a program without media
+// session or volume control.
+void handshake(const PtyMaster& device) {
+    ASSERT_EQ(next_line(device), R"({"event":"hello"})");
+    device.send("{\"event\":\"hello_ack\"}\n");
+    EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
+    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
+}
+
+TEST(Program, FindsTheDeviceAgainAfterItWasGone) {
+    TempFolder state;
+    // The port's name stays; the device behind it is replaced, as when it is
+    // unplugged and plugged in again.
+    const auto port = state.path() / "device-port";
+    auto first = std::make_unique<PtyMaster>();
+    std::filesystem::create_symlink(first->slave_path(), port);
+    Program program(port.string(), state);
+    ASSERT_TRUE(program.started());
+    handshake(*first);
+
+    PtyMaster second;
+    std::filesystem::remove(port);
+    std::filesystem::create_symlink(second.slave_path(), port);
+    first.reset();
+    handshake(second);  // the program searches again as soon as the first is gone
     EXPECT_EQ(program.end_with(SIGTERM), 0);
 }
 
