@@ -1,5 +1,6 @@
 #include "device/event_handler.hpp"
 
+#include <algorithm>
 #include <type_traits>
 
 #include "art/track_announcer.hpp"
@@ -41,8 +42,10 @@ void handle_device_event(const SessionContext& context, const DeviceEvent& event
             } else if constexpr (std::is_same_v<Event, SeekRelative>) {
                 media::seek_to_fraction(context.media, e.position);
             } else if constexpr (std::is_same_v<Event, SetVolume>) {
-                send_volume_command(context, {volume::VolumeCommand::Kind::SetLevel, false,
-                                              static_cast<float>(e.volume) / 100.0f, {}});
+                // Clamped while still a double: a device value beyond float's
+                // range must not reach the conversion.
+                const auto percent = static_cast<float>(std::clamp(e.volume, 0.0, 100.0));
+                send_volume_command(context, {volume::VolumeCommand::Kind::SetLevel, false, percent / 100.0f, {}});
             } else if constexpr (std::is_same_v<Event, SetMute>) {
                 send_volume_command(context, {volume::VolumeCommand::Kind::SetMute, e.muted, 0.0f, {}});
             } else if constexpr (std::is_same_v<Event, SetLock>) {

@@ -107,7 +107,7 @@ TimeSpanTicks position_ticks(Duration position) {
     return ticks > static_cast<std::uint64_t>(MAX_TICKS) ? MAX_TICKS : static_cast<TimeSpanTicks>(ticks);
 }
 
-PlatformResult<SessionSnapshot> read_snapshot(MediaSession& session, DateTimeTicks now) {
+PlatformResult<SessionSnapshot> read_snapshot(MediaSession& session, std::optional<DateTimeTicks> now) {
     auto properties = session.try_get_media_properties();
     if (!properties) return std::unexpected(std::move(properties.error()));
     if (!*properties) return make_error("the session gave no media properties");
@@ -122,7 +122,10 @@ PlatformResult<SessionSnapshot> read_snapshot(MediaSession& session, DateTimeTic
     snapshot.status = value_or_default((*playback)->playback_status());
     const auto rate = read_rate(**playback);
     snapshot.end_time = duration_or_zero((*timeline)->end_time());
-    snapshot.position = position_at(**timeline, snapshot.status, rate, snapshot.end_time, now);
+    // The clock is read after the awaited calls, so their time is not lost
+    // from a playing position.
+    snapshot.position = position_at(**timeline, snapshot.status, rate, snapshot.end_time,
+                                    now.value_or(current_date_time_ticks()));
     snapshot.source_app_id = value_or_default(session.source_app_user_model_id());
     snapshot.title = value_or_default((*properties)->title());
     snapshot.artist = value_or_default((*properties)->artist());

@@ -45,11 +45,12 @@ struct SessionSnapshot {
 // 2^63 - 1.
 [[nodiscard]] TimeSpanTicks position_ticks(Duration position);
 
-// Reads `session` as of `now`. Fails only when the media properties, the
-// playback info or the timeline cannot be obtained; any single property that
-// cannot be read takes its default.
+// Reads `session`, carrying a playing position forward to `now` (by default
+// the moment the timeline has been obtained). Fails only when the media
+// properties, the playback info or the timeline cannot be obtained; any single
+// property that cannot be read takes its default.
 [[nodiscard]] PlatformResult<SessionSnapshot> read_snapshot(MediaSession& session,
-                                                           DateTimeTicks now = current_date_time_ticks());
+                                                           std::optional<DateTimeTicks> now = std::nullopt);
 
 // read_snapshot for an optional session. A failed reading is logged as
 // "smtc: could not read session information: <error>" and gives nothing.

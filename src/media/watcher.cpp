@@ -140,7 +140,8 @@ void attach_current_session(WatcherCore& core) {
         std::lock_guard lock(core.state_mutex);
         SessionRef old = core.state.current;
         const SessionTokens old_tokens = std::exchange(core.state.registrations, {});
-        if (old) remove_session_handlers(*old, old_tokens);
+        // Failed removals are ignored, even one the platform throws.
+        if (old) run_guarded([&] { remove_session_handlers(*old, old_tokens); });
         old.reset();
         core.state.current = current_platform_session(*core.manager);
         if (core.state.current) {

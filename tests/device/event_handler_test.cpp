@@ -150,6 +150,13 @@ TEST_F(EventHandlerTest, VolumeCommandsNeedASessionAndCarryItsApplication) {
     EXPECT_FLOAT_EQ(commands[0].level, 0.4f);
     EXPECT_EQ(commands[0].app_id, "player.exe");
     EXPECT_EQ(commands[1], (VolumeCommand{VolumeCommand::Kind::SetMute, true, 0.0f, "player.exe"}));
+
+    device(SetVolume{1e300});  // far beyond what a float holds
+    device(SetVolume{-7});
+    const auto clamped = volume_commands();
+    ASSERT_EQ(clamped.size(), 2u);
+    EXPECT_EQ(clamped[0].level, 1.0f);
+    EXPECT_EQ(clamped[1].level, 0.0f);
 }
 
 TEST_F(EventHandlerTest, SetLockReportsTheLockAsItIs) {

@@ -154,6 +154,11 @@ void FakeMediaSession::throw_on_registration(SessionEvent event) {
     throwing_[event] = true;
 }
 
+void FakeMediaSession::throw_on_removal() {
+    std::lock_guard lock(mutex_);
+    removal_throws_ = true;
+}
+
 void FakeMediaSession::raise(SessionEvent event) {
     std::vector<media::SessionEventHandler> handlers;
     {
@@ -235,6 +240,7 @@ PlatformResult<void> FakeMediaSession::remove_event_handler(SessionEvent event, 
     media::SessionEventHandler removed;  // destroyed outside the lock
     std::lock_guard lock(mutex_);
     log_->add("remove " + event_name(event) + " " + name_ + " " + std::to_string(token));
+    if (removal_throws_) throw std::runtime_error("fake platform threw while removing");
     const auto found = handlers_.find(token);
     if (found == handlers_.end() || found->second.first != event) return platform_failure("remove handler");
     removed = std::move(found->second.second);

@@ -92,6 +92,8 @@ public:
     // Makes add_event_handler of `event` fail, or throw, from now on.
     void fail_registration(media::SessionEvent event);
     void throw_on_registration(media::SessionEvent event);
+    // Makes remove_event_handler throw from now on.
+    void throw_on_removal();
 
     // Calls every handler of `event` with this session, on a thread of its own.
     void raise(media::SessionEvent event);
@@ -126,6 +128,7 @@ private:
     std::vector<std::string> commands_;
     int property_requests_ = 0;
     std::map<media::SessionEvent, bool> failing_, throwing_;
+    bool removal_throws_ = false;
     std::map<EventToken, std::pair<media::SessionEvent, media::SessionEventHandler>> handlers_;
 };
 

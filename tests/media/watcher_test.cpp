@@ -256,6 +256,20 @@ TEST_F(WatcherTest, AThrowingRegistrationIsRolledBackAndTheSessionKept) {
     EXPECT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "A"));
 }
 
+TEST_F(WatcherTest, ARemovalThatThrowsDoesNotStopTheMove) {
+    auto a = session_titled(*manager_, "A");
+    manager_->set_current(a);
+    const auto watcher = start();
+    watcher.subscribe(recorder_.subscriber());
+    a->throw_on_removal();
+    auto b = session_titled(*manager_, "B");
+    manager_->set_current(b);
+    manager_->raise(ManagerEvent::current_session_changed);
+    EXPECT_EQ(watcher.current_session(), b);
+    EXPECT_EQ(b->handler_count(), 3);
+    EXPECT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "B"));
+}
+
 TEST_F(WatcherTest, StartFailsWhenTheSessionListCannotBeRead) {
     manager_->fail_get_sessions(true);
     const auto watcher = start_watcher(manager_);
