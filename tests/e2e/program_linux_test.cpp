@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/pty_linux.hpp"
@@ -78,34 +79,33 @@ private:
     pid_t pid_ = -1;
 };
 
-TEST(Program, GreetsTheDevicePushesItsStateAnswersResyncAndEndsOnTerm) {
-    PtyMaster device;
-    TempFolder state;
-    Program program(device.slave_path(), state);
-    ASSERT_TRUE(program.started());
-
-    ASSERT_EQ(next_line(device), R"({"event":"hello"})");
-    device.send("{\"event\":\"hello_ack\"}\n");
-    // No media session and no volume control here: the push is volume and lock.
-    EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
-    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
-
-    device.send("{\"event\":\"resync\",\"what\":0}\n{\"event\":\"set_lock\",\"locked\":true}\n");
-    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");  // nothing to lock to
-    device.send("{\"event\":\"resync\",\"what\":12}\n");
-    EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
-    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
-
-    EXPECT_EQ(program.end_with(SIGTERM), 0);
-}
+// Without media session or volume control, the state this program reports.
+constexpr std::string_view VOLUME_LINE = R"({"event":"volume","volume":0.0,"muted":false})";
+constexpr std::string_view UNLOCKED_LINE = R"({"event":"lock","locked":false})";
 
 // Answers the greeting and checks the state push of a program without media
 // session or volume control.
 void handshake(const PtyMaster& device) {
     ASSERT_EQ(next_line(device), R"({"event":"hello"})");
     device.send("{\"event\":\"hello_ack\"}\n");
-    EXPECT_EQ(next_line(device), R"({"event":"volume","volume":0.0,"muted":false})");
-    EXPECT_EQ(next_line(device), R"({"event":"lock","locked":false})");
+    EXPECT_EQ(next_line(device), VOLUME_LINE);
+    EXPECT_EQ(next_line(device), UNLOCKED_LINE);
+}
+
+TEST(Program, GreetsTheDevicePushesItsStateAnswersResyncAndEndsOnTerm) {
+    PtyMaster device;
+    TempFolder state;
+    Program program(device.slave_path(), state);
+    ASSERT_TRUE(program.started());
+    handshake(device);
+
+    device.send("{\"event\":\"resync\",\"what\":0}\n{\"event\":\"set_lock\",\"locked\":true}\n");
+    EXPECT_EQ(next_line(device), UNLOCKED_LINE);  // nothing to lock to
+    device.send("{\"event\":\"resync\",\"what\":12}\n");
+    EXPECT_EQ(next_line(device), VOLUME_LINE);
+    EXPECT_EQ(next_line(device), UNLOCKED_LINE);
+
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
 }
 
 TEST(Program, FindsTheDeviceAgainAfterItWasGone) {

@@ -37,6 +37,16 @@ protected:
         return std::move(watcher).value();
     }
 
+    // Starts the watcher with `session` current and subscribes the recorder,
+    // once its first delivery has shown the session.
+    MediaWatcherHandle watch(const std::shared_ptr<FakeMediaSession>& session) {
+        manager_->set_current(session);
+        auto watcher = start();
+        watcher.subscribe(recorder_.subscriber());
+        EXPECT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, session->name()));
+        return watcher;
+    }
+
     // Lines of the call log about session registrations, without tokens.
     std::vector<std::string> registration_calls() const {
         std::vector<std::string> calls;
@@ -83,10 +93,7 @@ TEST_F(WatcherTest, NewSubscriberIsCalledAtOnceOnItsOwnThreadWithTheCurrentState
 
 TEST_F(WatcherTest, MovingToANewSessionRemovesTheOldRegistrationsFirst) {
     auto a = session_titled(*manager_, "A");
-    manager_->set_current(a);
-    const auto watcher = start();
-    watcher.subscribe(recorder_.subscriber());
-    ASSERT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "A"));
+    const auto watcher = watch(a);
 
     auto b = session_titled(*manager_, "B");
     manager_->set_current(b);
@@ -106,10 +113,7 @@ TEST_F(WatcherTest, MovingToANewSessionRemovesTheOldRegistrationsFirst) {
 
 TEST_F(WatcherTest, SessionEventsArriveFromPlatformThreadsWithAFreshSnapshot) {
     auto a = session_titled(*manager_, "A");
-    manager_->set_current(a);
-    const auto watcher = start();
-    watcher.subscribe(recorder_.subscriber());
-    ASSERT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "A"));
+    const auto watcher = watch(a);
 
     FakeTrack next;
     next.title = "A2";
@@ -126,11 +130,8 @@ TEST_F(WatcherTest, SessionEventsArriveFromPlatformThreadsWithAFreshSnapshot) {
 
 TEST_F(WatcherTest, AnEmptySessionListTellsSubscribersThatNothingPlays) {
     auto a = session_titled(*manager_, "A");
-    manager_->set_current(a);
     manager_->set_sessions({a});
-    const auto watcher = start();
-    watcher.subscribe(recorder_.subscriber());
-    ASSERT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "A"));
+    const auto watcher = watch(a);
 
     // The platform still names the closed session current in this race; the
     // watcher asks anew and takes what it gets.
@@ -150,10 +151,7 @@ TEST_F(WatcherTest, AnEmptySessionListTellsSubscribersThatNothingPlays) {
 
 TEST_F(WatcherTest, TheLockHoldsTheSessionAndUnlockingMovesOnAtOnce) {
     auto a = session_titled(*manager_, "A");
-    manager_->set_current(a);
-    const auto watcher = start();
-    watcher.subscribe(recorder_.subscriber());
-    ASSERT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "A"));
+    const auto watcher = watch(a);
 
     watcher.set_session_lock(true);
     EXPECT_TRUE(watcher.is_session_locked());
@@ -210,10 +208,7 @@ TEST_F(WatcherTest, WithoutSubscribersNoSnapshotIsRead) {
 
 TEST_F(WatcherTest, ASessionThatCannotBeReadIsDeliveredAsNothing) {
     auto a = session_titled(*manager_, "A");
-    manager_->set_current(a);
-    const auto watcher = start();
-    watcher.subscribe(recorder_.subscriber());
-    ASSERT_TRUE(recorder_.wait_for(SessionChange::SessionAttached, "A"));
+    const auto watcher = watch(a);
 
     FakeTrack gone;
     gone.media_properties_fail = true;
