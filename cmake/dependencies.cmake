@@ -34,7 +34,12 @@ else()
   pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
   pkg_check_modules(LIBJPEG REQUIRED IMPORTED_TARGET libjpeg)
   pkg_check_modules(LIBPNG REQUIRED IMPORTED_TARGET libpng)
-  target_link_libraries(olvex_platform_libraries INTERFACE PkgConfig::LIBUDEV PkgConfig::LIBJPEG PkgConfig::LIBPNG)
+  # MPRIS players over the session bus; volume through the PulseAudio client
+  # library (PipeWire's pulse server answers it too).
+  pkg_check_modules(SDBUSCPP REQUIRED IMPORTED_TARGET sdbus-c++)
+  pkg_check_modules(LIBPULSE REQUIRED IMPORTED_TARGET libpulse)
+  target_link_libraries(olvex_platform_libraries INTERFACE PkgConfig::LIBUDEV PkgConfig::LIBJPEG PkgConfig::LIBPNG
+                                                           PkgConfig::SDBUSCPP PkgConfig::LIBPULSE)
 endif()
 
 if(OLVEX_BUILD_TESTS)

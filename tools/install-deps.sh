@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
   clang-16 libclang-rt-16-dev
+  libsdbus-c++-dev libsystemd-dev libpulse-dev
+  dbus dbus-daemon pulseaudio pulseaudio-utils mpv mpv-mpris vlc ffmpeg fonts-dejavu-core
 )
 
 missing=()
