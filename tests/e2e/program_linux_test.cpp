@@ -1,9 +1,6 @@
 // The real program against a pseudo-terminal that plays the device.
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,70 +10,27 @@
 #include <string_view>
 #include <vector>
 
-#include "support/pty_linux.hpp"
-#include "support/temp_folder.hpp"
-
-extern char** environ;
+#include "e2e/device_peer_linux.hpp"
 
 namespace olvex {
 namespace {
 
+using testing_support::DeviceLines;
+using testing_support::PrivateSessionBus;
+using testing_support::Program;
 using testing_support::PtyMaster;
 using testing_support::TempFolder;
 
-// The next whole line from the program, without its line feed ("" if none
-// came in time).
-std::string next_line(const PtyMaster& device) {
-    std::string line;
-    for (;;) {
-        const std::string byte = device.receive(1);
-        if (byte.empty()) return "";
-        if (byte == "\n") {
-            if (!line.empty()) return line;
-            continue;  // the hello frame starts with an empty line
-        }
-        line += byte;
-    }
-}
-
-class Program {
+// A desktop with a session bus but no media player and no sound server.
+class QuietDesktop {
 public:
-    Program(const std::string& port, const TempFolder& state) {
-        std::vector<std::string> settings{"OLVEX_AUDIO_PORT=" + port, "XDG_STATE_HOME=" + state.path().string()};
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string setting(*entry);
-            if (!setting.starts_with("OLVEX_AUDIO_PORT=") && !setting.starts_with("XDG_STATE_HOME=")) {
-                settings.push_back(setting);
-            }
-        }
-        std::vector<char*> env;
-        for (auto& setting : settings) env.push_back(setting.data());
-        env.push_back(nullptr);
-        char* argv[] = {const_cast<char*>(OLVEX_PROGRAM), nullptr};
-        if (::posix_spawn(&pid_, OLVEX_PROGRAM, nullptr, nullptr, argv, env.data()) != 0) pid_ = -1;
+    [[nodiscard]] std::vector<std::string> environment() const {
+        return {"DBUS_SESSION_BUS_ADDRESS=" + bus_.address(), "PULSE_SERVER=unix:" + (state_.path() / "none").string()};
     }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-    ~Program() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // Sends `signal` and returns the exit status, or -1 if it ended otherwise.
-    int end_with(int signal) {
-        ::kill(pid_, signal);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    [[nodiscard]] bool started() const { return pid_ > 0; }
 
 private:
-    pid_t pid_ = -1;
+    PrivateSessionBus bus_;
+    TempFolder state_;
 };
 
 // Without media session or volume control, the state this program reports.
@@ -86,9 +40,9 @@ constexpr std::string_view UNLOCKED_LINE = R"({"event":"lock","locked":false})";
 // The next line that reports state, passing over the "nothing plays" pair
 // (now_playing none, empty art) that the media side sends once at start: it
 // goes out only if the device is already connected, which is a race.
-std::string next_state_line(const PtyMaster& device) {
+std::string next_state_line(DeviceLines& device) {
     for (;;) {
-        std::string line = next_line(device);
+        std::string line = device.next();
         if (!line.starts_with(R"({"event":"now_playing","status":"none",)") && line != R"({"event":"art","data":""})") {
             return line;
         }
@@ -97,55 +51,74 @@ std::string next_state_line(const PtyMaster& device) {
 
 // Answers the greeting and checks the state push of a program without media
 // session or volume control.
-void handshake(const PtyMaster& device) {
-    ASSERT_EQ(next_line(device), R"({"event":"hello"})");
+void handshake(const PtyMaster& device, DeviceLines& lines) {
+    ASSERT_EQ(lines.next(), R"({"event":"hello"})");
     device.send("{\"event\":\"hello_ack\"}\n");
-    EXPECT_EQ(next_state_line(device), VOLUME_LINE);
-    EXPECT_EQ(next_state_line(device), UNLOCKED_LINE);
+    EXPECT_EQ(next_state_line(lines), VOLUME_LINE);
+    EXPECT_EQ(next_state_line(lines), UNLOCKED_LINE);
 }
 
 TEST(Program, GreetsTheDevicePushesItsStateAnswersResyncAndEndsOnTerm) {
+    QuietDesktop desktop;
     PtyMaster device;
+    DeviceLines lines(device);
     TempFolder state;
-    Program program(device.slave_path(), state);
+    Program program(device.slave_path(), state, desktop.environment());
     ASSERT_TRUE(program.started());
-    handshake(device);
+    handshake(device, lines);
 
     device.send("{\"event\":\"resync\",\"what\":0}\n{\"event\":\"set_lock\",\"locked\":true}\n");
-    EXPECT_EQ(next_state_line(device), UNLOCKED_LINE);  // nothing to lock to
+    EXPECT_EQ(next_state_line(lines), UNLOCKED_LINE);  // nothing to lock to
     device.send("{\"event\":\"resync\",\"what\":12}\n");
-    EXPECT_EQ(next_state_line(device), VOLUME_LINE);
-    EXPECT_EQ(next_state_line(device), UNLOCKED_LINE);
+    EXPECT_EQ(next_state_line(lines), VOLUME_LINE);
+    EXPECT_EQ(next_state_line(lines), UNLOCKED_LINE);
 
     EXPECT_EQ(program.end_with(SIGTERM), 0);
 }
 
 TEST(Program, FindsTheDeviceAgainAfterItWasGone) {
+    QuietDesktop desktop;
     TempFolder state;
     // The port's name stays; the device behind it is replaced, as when it is
     // unplugged and plugged in again.
     const auto port = state.path() / "device-port";
     auto first = std::make_unique<PtyMaster>();
     std::filesystem::create_symlink(first->slave_path(), port);
-    Program program(port.string(), state);
+    Program program(port.string(), state, desktop.environment());
     ASSERT_TRUE(program.started());
-    handshake(*first);
+    {
+        DeviceLines lines(*first);
+        handshake(*first, lines);
+    }
 
     PtyMaster second;
+    DeviceLines lines(second);
     std::filesystem::remove(port);
     std::filesystem::create_symlink(second.slave_path(), port);
     first.reset();
-    handshake(second);  // the program searches again as soon as the first is gone
+    handshake(second, lines);  // the program searches again as soon as the first is gone
     EXPECT_EQ(program.end_with(SIGTERM), 0);
 }
 
 TEST(Program, EndsWithSuccessOnInterrupt) {
+    QuietDesktop desktop;
+    PtyMaster device;
+    DeviceLines lines(device);
+    TempFolder state;
+    Program program(device.slave_path(), state, desktop.environment());
+    ASSERT_TRUE(program.started());
+    ASSERT_EQ(lines.next(), R"({"event":"hello"})");
+    EXPECT_EQ(program.end_with(SIGINT), 0);
+}
+
+TEST(Program, WithoutASessionBusWritesTheErrorLineAndEndsWithFailure) {
     PtyMaster device;
     TempFolder state;
-    Program program(device.slave_path(), state);
+    Program program(device.slave_path(), state,
+                    {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (state.path() / "no-bus").string()});
     ASSERT_TRUE(program.started());
-    ASSERT_EQ(next_line(device), R"({"event":"hello"})");
-    EXPECT_EQ(program.end_with(SIGINT), 0);
+    EXPECT_EQ(program.exit_status(std::chrono::seconds(10)), 1);
+    EXPECT_TRUE(testing_support::read_file(state.path() / "program-output.txt").starts_with("Error: "));
 }
 
 }  // namespace

@@ -1,0 +1,270 @@
+// The real program on a real (private) Linux desktop: a session bus, a
+// PulseAudio server with null sinks, and real players (mpv with its MPRIS
+// plugin, vlc) playing tagged tracks, with a pseudo-terminal as the device.
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/device_peer_linux.hpp"
+
+namespace olvex {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing_support;
+
+constexpr std::string_view NOTHING_PLAYS =
+    R"({"event":"now_playing","status":"none","title":"","artist":"","album":"","position_s":0.0,"duration_s":0.0})";
+constexpr std::string_view NO_ART = R"({"event":"art","data":""})";
+constexpr std::string_view MPV = "org.mpris.MediaPlayer2.mpv";
+
+// The bytes that base64 `text` stands for, or -1 if it is not base64.
+long base64_decoded_size(std::string_view text) {
+    static const std::regex shape("^[A-Za-z0-9+/]*={0,2}$");
+    if (text.size() % 4 != 0 || !std::regex_match(text.begin(), text.end(), shape)) return -1;
+    const auto padding = static_cast<long>(text.size() - text.find_last_not_of('=') - 1);
+    return static_cast<long>(text.size() / 4 * 3) - padding;
+}
+
+std::string art_data(const std::string& line) {
+    const std::string prefix = R"({"event":"art","data":")";
+    if (!line.starts_with(prefix) || !line.ends_with("\"}")) return "<not art>";
+    return line.substr(prefix.size(), line.size() - prefix.size() - 2);
+}
+
+// The number after `"member":` in a message line.
+std::optional<double> number_member(const std::string& line, const std::string& member) {
+    const auto at = line.find('"' + member + "\":");
+    if (at == std::string::npos) return std::nullopt;
+    return std::stod(line.substr(at + member.size() + 3));
+}
+
+std::vector<std::string> events_of(const std::vector<std::string>& lines, std::string_view event) {
+    std::vector<std::string> found;
+    const std::string prefix = R"({"event":")" + std::string(event) + '"';
+    for (const auto& line : lines) {
+        if (line.starts_with(prefix)) found.push_back(line);
+    }
+    return found;
+}
+
+class Desktop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tracks_folder_ = new TempFolder;
+        ::chmod(tracks_folder_->path().c_str(), 0755);  // vlc plays them as another user
+        tracks_ = new std::vector<SampleTrack>(make_sample_tracks(tracks_folder_->path()));
+    }
+    static void TearDownTestSuite() {
+        delete tracks_;
+        delete tracks_folder_;
+    }
+
+    void SetUp() override {
+        for (const char* program : {"dbus-daemon", "pulseaudio", "pactl", "mpv", "dbus-send"}) {
+            if (!program_available(program)) GTEST_SKIP() << program << " is not installed";
+        }
+        ASSERT_EQ(tracks_->size(), 3U) << "tools/make-sample-tracks.sh failed (is ffmpeg installed?)";
+        ASSERT_TRUE(bus_.started());
+        ASSERT_TRUE(pulse_.started());
+    }
+
+    [[nodiscard]] std::vector<std::string> environment() const {
+        return {"DBUS_SESSION_BUS_ADDRESS=" + bus_.address(), "PULSE_SERVER=" + pulse_.server()};
+    }
+
+    // Starts the program and answers its greeting.
+    void start_program() {
+        program_.emplace(device_.slave_path(), state_, environment());
+        ASSERT_TRUE(program_->started());
+        ASSERT_EQ(lines_.next(), R"({"event":"hello"})");
+        send(R"({"event":"hello_ack"})");
+    }
+
+    void send(const std::string& line) const { device_.send(line + "\n"); }
+
+    ChildProcess play_in_mpv(const SampleTrack& track) const {
+        return ChildProcess({"mpv", "--no-terminal", "--no-video", "--ao=pulse", "--loop-file=inf", track.file.string()},
+                            environment());
+    }
+
+    // vlc refuses to run as root, so it plays as nobody, with a home of its own.
+    ChildProcess play_in_vlc(const SampleTrack& track) const {
+        const auto home = state_.path() / "vlc-home";
+        std::filesystem::create_directories(home);
+        ::chmod(home.c_str(), 0777);
+        return ChildProcess({"runuser", "-u", "nobody", "--", "env", "HOME=" + home.string(),
+                             "DBUS_SESSION_BUS_ADDRESS=" + bus_.address(), "PULSE_SERVER=" + pulse_.server(), "cvlc",
+                             "-I", "dummy", "--aout", "pulse", "--loop", track.file.string()});
+    }
+
+    // Waits for the announcement of `track` (its now_playing line followed by
+    // two art lines) and returns those three lines.
+    std::vector<std::string> announcement_of(const SampleTrack& track) {
+        const std::string names = R"("title":")" + track.title + R"(","artist":")" + track.artist +
+                                  R"(","album":")" + track.album + '"';
+        std::string previous;
+        for (;;) {
+            std::string line = lines_.next(10s);
+            if (line.empty()) return {};
+            if (line.starts_with(R"({"event":"art")") && previous.find(names) != std::string::npos) {
+                return {previous, line, lines_.next()};
+            }
+            previous = std::move(line);
+        }
+    }
+
+    // Asks the player for a property of its Player interface; the reply's text.
+    [[nodiscard]] std::string player_property(std::string_view player, const std::string& property) const {
+        return run_command("DBUS_SESSION_BUS_ADDRESS='" + bus_.address() +
+                           "' dbus-send --session --print-reply --dest=" + std::string(player) +
+                           " /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get"
+                           " string:org.mpris.MediaPlayer2.Player string:" + property)
+            .value_or("");
+    }
+
+    [[nodiscard]] std::optional<double> player_position_seconds(std::string_view player) const {
+        static const std::regex value("int64 (-?[0-9]+)");
+        std::smatch match;
+        const std::string reply = player_property(player, "Position");
+        if (!std::regex_search(reply, match, value)) return std::nullopt;
+        return std::stod(match[1]) / 1e6;
+    }
+
+    // The first stream's volume in percent and its mute, as pactl shows them.
+    [[nodiscard]] std::optional<std::pair<int, bool>> stream_volume() const {
+        static const std::regex volume(R"(Volume: front-left: [0-9]+ /\s*([0-9]+)%)");
+        static const std::regex mute(R"(Mute: (yes|no))");
+        const std::string listing = pulse_.pactl({"list", "sink-inputs"}).value_or("");
+        std::smatch volume_match;
+        std::smatch mute_match;
+        if (!std::regex_search(listing, volume_match, volume) || !std::regex_search(listing, mute_match, mute)) {
+            return std::nullopt;
+        }
+        return std::pair{std::stoi(volume_match[1]), mute_match[1] == "yes"};
+    }
+
+    [[nodiscard]] std::string first_stream_index() const {
+        const std::string listing = pulse_.pactl({"list", "short", "sink-inputs"}).value_or("");
+        return listing.substr(0, listing.find('\t'));
+    }
+
+    static const SampleTrack& track(std::size_t index) { return (*tracks_)[index]; }
+
+    PrivateSessionBus bus_;
+    PrivatePulseServer pulse_;
+    PtyMaster device_;
+    DeviceLines lines_{device_};
+    TempFolder state_;
+    std::optional<Program> program_;
+
+    static inline TempFolder* tracks_folder_ = nullptr;
+    static inline std::vector<SampleTrack>* tracks_ = nullptr;
+};
+
+TEST_F(Desktop, ATrackIsAnnouncedAfterTheQuietSecondWithItsArtTwice) {
+    start_program();
+    const auto started = std::chrono::steady_clock::now();
+    auto player = play_in_mpv(track(0));
+
+    const auto announcement = announcement_of(track(0));
+    ASSERT_EQ(announcement.size(), 3U);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_NE(announcement[0].find(R"("status":"playing")"), std::string::npos) << announcement[0];
+    EXPECT_NEAR(number_member(announcement[0], "duration_s").value_or(0), 30.0, 0.1);
+    EXPECT_EQ(base64_decoded_size(art_data(announcement[1])), 128 * 128);
+    EXPECT_EQ(announcement[1], announcement[2]);
+}
+
+TEST_F(Desktop, PlayPauseFromTheDevicePausesThePlayerAndIsReportedAtOnce) {
+    start_program();
+    auto player = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+
+    send(R"({"event":"play_pause"})");
+    const auto sent = std::chrono::steady_clock::now();
+    const std::string report = lines_.next_event("now_playing", 3s);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
+    EXPECT_NE(report.find(R"("status":"paused","title":"First Light")"), std::string::npos) << report;
+    EXPECT_NE(player_property(MPV, "PlaybackStatus").find("\"Paused\""), std::string::npos);
+}
+
+TEST_F(Desktop, VolumeAndMuteFromTheDeviceMoveThePlayersStreamAndAreReportedOnce) {
+    start_program();
+    auto player = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    lines_.collect(1500ms);  // whatever the start brought
+
+    send(R"({"event":"set_volume","volume":40})");
+    auto volumes = events_of(lines_.collect(1500ms), "volume");
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 40.0, 0.1) << volumes[0];
+    EXPECT_EQ(stream_volume(), (std::pair{40, false}));
+
+    send(R"({"event":"set_mute","muted":true})");
+    volumes = events_of(lines_.collect(1500ms), "volume");
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NE(volumes[0].find(R"("muted":true)"), std::string::npos) << volumes[0];
+    EXPECT_EQ(stream_volume(), (std::pair{40, true}));
+
+    ASSERT_TRUE(pulse_.pactl({"set-sink-input-volume", first_stream_index(), "70%"}));
+    volumes = events_of(lines_.collect(1500ms), "volume");
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 70.0, 0.1) << volumes[0];
+}
+
+TEST_F(Desktop, SeeksFromTheDeviceMoveThePosition) {
+    start_program();
+    auto player = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+
+    send(R"({"event":"seek","position_s":12.5})");
+    EXPECT_TRUE(wait_until([&] { return std::abs(player_position_seconds(MPV).value_or(0) - 13.0) < 1.5; }, 3s));
+    send(R"({"event":"seek_relative","position":0.75})");
+    EXPECT_TRUE(wait_until([&] { return std::abs(player_position_seconds(MPV).value_or(0) - 23.0) < 1.5; }, 3s));
+}
+
+TEST_F(Desktop, ASecondPlayerBecomesCurrentUnlessTheDeviceLockedTheSession) {
+    start_program();
+    auto first = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+
+    send(R"({"event":"set_lock","locked":true})");
+    EXPECT_EQ(lines_.next_event("lock"), R"({"event":"lock","locked":true})");
+    auto second = play_in_mpv(track(1));
+    for (const auto& line : events_of(lines_.collect(3s), "now_playing")) {
+        EXPECT_EQ(line.find("Second Wind"), std::string::npos) << "the lock did not hold: " << line;
+    }
+
+    send(R"({"event":"set_lock","locked":false})");
+    EXPECT_EQ(lines_.next_event("lock"), R"({"event":"lock","locked":false})");
+    second.stop();
+    if (!program_available("cvlc") || !program_available("runuser")) GTEST_SKIP() << "vlc is not installed";
+    auto third = play_in_vlc(track(2));  // its cover is only inside the file
+    const auto announcement = announcement_of(track(2));
+    ASSERT_EQ(announcement.size(), 3U);
+    EXPECT_EQ(base64_decoded_size(art_data(announcement[1])), 128 * 128);
+    EXPECT_EQ(announcement[1], announcement[2]);
+}
+
+TEST_F(Desktop, WhenTheLastPlayerStopsNothingPlays) {
+    start_program();
+    auto player = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+
+    player.stop();
+    EXPECT_EQ(lines_.next_event("now_playing"), NOTHING_PLAYS);
+    EXPECT_EQ(lines_.next(), NO_ART);
+}
+
+}  // namespace
+}  // namespace olvex
