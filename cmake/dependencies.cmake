@@ -28,7 +28,7 @@ add_library(olvex_platform_libraries INTERFACE)
 if(WIN32)
   # windowscodecs: the Windows Imaging Component; uuid: the GUIDs of its
   # interfaces, formats and classes.
-  target_link_libraries(olvex_platform_libraries INTERFACE setupapi windowscodecs ole32 uuid)
+  target_link_libraries(olvex_platform_libraries INTERFACE setupapi windowscodecs ole32 uuid runtimeobject)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
