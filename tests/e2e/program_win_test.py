@@ -1,0 +1,323 @@
+#!/usr/bin/python3
+"""The whole Windows program under Wine, end to end.
+
+A pseudo-terminal plays the device (linked as a Wine COM port), and the test
+media server plays the PC's media sessions, driven over its TCP control
+channel. Standard library only.
+
+    program_win_test.py --wrapper cmake/wine-run-media-server --server SERVER.dll
+                        --program olvex-audio-control.exe --plain-wine cmake/wine-run
+"""
+
+import argparse
+import json
+import os
+import select
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+import unittest
+import zlib
+
+ARGS = None
+
+TICKS_PER_SECOND = 10_000_000
+ART_TEXT_SIZE = 21848
+NO_SESSION_LINE = ('{"event":"now_playing","status":"none","title":"","artist":"","album":"",'
+                   '"position_s":0.0,"duration_s":0.0}')
+EMPTY_ART_LINE = '{"event":"art","data":""}'
+
+
+def png(width, height, seed):
+    """A small RGB PNG whose pixels depend on `seed`."""
+    rows = b''.join(
+        b'\x00' + bytes(channel for x in range(width)
+                        for channel in ((x * 7 + seed) % 256, (y * 5 + seed * 3) % 256, (x + y + seed) % 256))
+        for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    header = struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b'')
+
+
+class LineReader:
+    """Lines from a file descriptor or socket, with deadlines."""
+
+    def __init__(self, read):
+        self._read = read
+        self._pending = b''
+
+    def next(self, timeout):
+        deadline = time.monotonic() + timeout
+        while b'\n' not in self._pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            chunk = self._read(left)
+            if chunk is None:
+                continue
+            if chunk == b'':
+                return None
+            self._pending += chunk
+        line, self._pending = self._pending.split(b'\n', 1)
+        return line.decode('utf-8', 'replace')
+
+
+class Device:
+    """The device's end of the serial link: the pseudo-terminal's master."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.master)
+        tty.setraw(self.slave)
+        self.slave_path = os.ttyname(self.slave)
+        self._lines = LineReader(self._read)
+
+    def _read(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return None
+        try:
+            return os.read(self.master, 65536)
+        except OSError:
+            return b''
+
+    def send(self, message):
+        os.write(self.master, (json.dumps(message, separators=(',', ':')) + '\n').encode())
+
+    def next_line(self, timeout=10.0):
+        """The next non-empty line, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            line = self._lines.next(max(0.0, deadline - time.monotonic()))
+            if line != '':
+                return line
+
+    def lines_for(self, seconds):
+        """Every line that arrives within `seconds`."""
+        lines = []
+        deadline = time.monotonic() + seconds
+        while True:
+            line = self.next_line(max(0.0, deadline - time.monotonic()))
+            if line is None:
+                return lines
+            lines.append(line)
+
+    def close(self):
+        os.close(self.master)
+        os.close(self.slave)
+
+
+class ServerControl:
+    """The test media server's control channel; the server connects to us."""
+
+    def __init__(self):
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.bind(('127.0.0.1', 0))
+        self._listener.listen(1)
+        self.address = '127.0.0.1:%d' % self._listener.getsockname()[1]
+        self._socket = None
+        self._lines = LineReader(self._read)
+        self.commands = []
+
+    def accept(self, timeout):
+        self._listener.settimeout(timeout)
+        self._socket, _ = self._listener.accept()
+
+    def _read(self, timeout):
+        ready, _, _ = select.select([self._socket], [], [], timeout)
+        return self._socket.recv(65536) if ready else None
+
+    def run(self, line, timeout=10.0):
+        """Sends one control line; returns the reply's value."""
+        self._socket.sendall((line + '\n').encode())
+        deadline = time.monotonic() + timeout
+        while True:
+            reply = self._lines.next(max(0.0, deadline - time.monotonic()))
+            if reply is None:
+                raise AssertionError('no reply to %r' % line[:80])
+            if reply.startswith('command '):
+                self.commands.append(reply[len('command '):])
+                continue
+            if not reply.startswith('ok'):
+                raise AssertionError('%r: %s' % (line[:80], reply))
+            return reply[3:]
+
+    def wait_for_commands(self, count, timeout=10.0):
+        """The media commands logged so far, once there are `count`."""
+        deadline = time.monotonic() + timeout
+        while len(self.commands) < count:
+            line = self._lines.next(max(0.0, deadline - time.monotonic()))
+            if line is None:
+                break
+            if line.startswith('command '):
+                self.commands.append(line[len('command '):])
+        return list(self.commands)
+
+    def close(self):
+        if self._socket:
+            self._socket.close()
+        self._listener.close()
+
+
+def now_playing(line):
+    message = json.loads(line)
+    return message if message.get('event') == 'now_playing' else None
+
+
+class ProgramUnderWine(unittest.TestCase):
+
+    def setUp(self):
+        self.prefix = subprocess.run([ARGS.wrapper, '--prepare', ARGS.server], check=True,
+                                     capture_output=True, text=True).stdout.strip()
+        self.device = Device()
+        # A port number of our own, so parallel runs do not meet.
+        self.port = 'COM%d' % (100 + os.getpid() % 150)
+        self.port_link = os.path.join(self.prefix, 'dosdevices', self.port.lower())
+        if os.path.lexists(self.port_link):
+            os.remove(self.port_link)
+        os.symlink(self.device.slave_path, self.port_link)
+        self.control = ServerControl()
+        self.stderr = tempfile.TemporaryFile()
+        env = dict(os.environ, OLVEX_AUDIO_PORT=self.port, OLVEX_TEST_MEDIA_CONTROL=self.control.address)
+        self.program = subprocess.Popen([ARGS.wrapper, ARGS.server, ARGS.program], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
+
+    def tearDown(self):
+        if self.program.poll() is None:
+            self.program.kill()
+        self.program.wait()
+        self.control.close()
+        os.remove(self.port_link)
+        self.device.close()
+        self.stderr.seek(0)
+        log = [line for line in self.stderr.read().decode('utf-8', 'replace').splitlines()
+               if not line.startswith('ALSA lib')]
+        if log:
+            print('\nprogram stderr:\n  ' + '\n  '.join(log[-30:]), file=sys.stderr)
+        self.stderr.close()
+
+    def add_session(self, app_id, title, thumbnail):
+        session = self.control.run('add ' + app_id)
+        self.control.run('properties %s %s\tArtist of %s\tAlbum of %s' % (session, title, title, title))
+        self.control.run('thumbnail %s %s' % (session, thumbnail.hex()))
+        self.control.run('playback %s 4 1.0' % session)
+        self.control.run('timeline %s 0 %d %d now' % (session, 240 * TICKS_PER_SECOND, 12 * TICKS_PER_SECOND))
+        return session
+
+    def expect_track(self, title, after_seconds=None):
+        """A track change as the device sees it: one now_playing, then two
+        identical art messages, after the quiet second and nothing else."""
+        started = time.monotonic()
+        line = self.device.next_line(10.0)
+        waited = time.monotonic() - started
+        self.assertIsNotNone(line, 'no now_playing for %s' % title)
+        message = now_playing(line)
+        self.assertIsNotNone(message, line[:200])
+        self.assertEqual(message['title'], title)
+        self.assertEqual(message['artist'], 'Artist of ' + title)
+        self.assertEqual(message['status'], 'playing')
+        self.assertEqual(message['duration_s'], 240.0)
+        if after_seconds is not None:
+            self.assertGreaterEqual(waited, after_seconds, 'announced before the quiet second')
+        arts = [self.device.next_line(10.0), self.device.next_line(10.0)]
+        for art in arts:
+            self.assertIsNotNone(art, 'art missing')
+            self.assertTrue(art.startswith('{"event":"art","data":"'), art[:200])
+            self.assertEqual(len(json.loads(art)['data']), ART_TEXT_SIZE)
+        self.assertEqual(arts[0], arts[1])
+        return arts[0]
+
+    def test_follows_the_media_session_and_carries_out_the_device_commands(self):
+        self.control.accept(timeout=120.0)
+        player = self.add_session('Player.App', 'First', png(200, 100, 1))
+        self.control.run('current ' + player)
+        self.control.run('start')
+
+        self.assertEqual(self.device.next_line(60.0), '{"event":"hello"}')
+        self.device.send({'event': 'hello_ack', 'version': '1', 'device': 'pty'})
+        # The state push, and the start-up announcement if it had not gone
+        # out before the device answered.
+        pushed = self.device.lines_for(4.0)
+        self.assertIn('{"event":"lock","locked":false}', pushed)
+        self.assertTrue(any((now_playing(line) or {}).get('title') == 'First' for line in pushed), pushed[:3])
+
+        # A track change: the device hears of it once, after the quiet second.
+        self.control.run('properties %s Second\tArtist of Second\tAlbum of Second' % player)
+        self.control.run('thumbnail %s %s' % (player, png(100, 300, 2).hex()))
+        self.control.run('raise %s media_properties' % player)
+        first_art = next(line for line in pushed if line.startswith('{"event":"art"'))
+        self.assertNotEqual(self.expect_track('Second', after_seconds=0.8), first_art)
+        self.assertEqual(self.device.lines_for(1.5), [])
+
+        # Device commands reach the session with their arguments.
+        for message in [{'event': 'play_pause'}, {'event': 'next'}, {'event': 'previous'},
+                        {'event': 'seek', 'position_s': 12.5}, {'event': 'seek_relative', 'position': 0.25}]:
+            self.device.send(message)
+        self.assertEqual(self.control.wait_for_commands(5), [
+            'TryTogglePlayPauseAsync Player.App',
+            'TrySkipNextAsync Player.App',
+            'TrySkipPreviousAsync Player.App',
+            'TryChangePlaybackPositionAsync Player.App 125000000',
+            'TryChangePlaybackPositionAsync Player.App 600000000',
+        ])
+
+        # Locked, the program keeps its session while the platform moves on.
+        self.device.send({'event': 'set_lock', 'locked': True})
+        self.assertEqual(self.device.next_line(10.0), '{"event":"lock","locked":true}')
+        other = self.add_session('Other.App', 'Other', png(64, 64, 3))
+        self.control.run('current ' + other)
+        self.control.run('raise current_session_changed')
+        self.device.send({'event': 'play_pause'})
+        self.assertEqual(self.control.wait_for_commands(6)[5], 'TryTogglePlayPauseAsync Player.App')
+        self.assertEqual(self.device.lines_for(1.5), [])
+
+        # Unlocked, it moves to the platform's current session at once.
+        self.device.send({'event': 'set_lock', 'locked': False})
+        self.assertEqual(self.device.next_line(10.0), '{"event":"lock","locked":false}')
+        self.expect_track('Other')
+        self.device.send({'event': 'next'})
+        self.assertEqual(self.control.wait_for_commands(7)[6], 'TrySkipNextAsync Other.App')
+
+        # The sessions go away: nothing plays, and the art is cleared.
+        self.control.run('remove ' + player)
+        self.control.run('remove ' + other)
+        self.control.run('raise sessions_changed')
+        self.assertEqual(self.device.lines_for(2.5), [NO_SESSION_LINE, EMPTY_ART_LINE])
+
+        print('\nserver calls: ' + self.control.run('read calls').replace('|', ', '), file=sys.stderr)
+        self.assertEqual(self.control.run('read violations'), '')
+        self.assertIsNone(self.program.poll(), 'the program ended')
+
+
+class ProgramWithoutMediaSessions(unittest.TestCase):
+
+    def test_start_up_fails_with_an_error_line_and_status_1(self):
+        env = dict(os.environ)
+        env.pop('OLVEX_TEST_MEDIA_CONTROL', None)
+        ended = subprocess.run([ARGS.plain_wine, ARGS.program], env=env, capture_output=True, timeout=120)
+        errors = [line for line in ended.stderr.decode('utf-8', 'replace').splitlines()
+                  if not line.startswith('ALSA lib')]
+        self.assertEqual(ended.returncode, 1, errors)
+        self.assertTrue(any(line.startswith('Error: ') for line in errors), errors)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--wrapper', required=True)
+    parser.add_argument('--server', required=True)
+    parser.add_argument('--program', required=True)
+    parser.add_argument('--plain-wine', required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == '__main__':
+    main()
