@@ -77,8 +77,10 @@ std::vector<std::uint8_t> build_square(std::span<const std::uint8_t> resized, st
 
 std::string base64_encode(std::span<const std::uint8_t> bytes) {
     std::string text;
-    // Allocated once at its final size and written in place.
-    text.resize_and_overwrite((bytes.size() + 2) / 3 * 4, [bytes](char* out, std::size_t size) {
+    const std::size_t length = (bytes.size() + 2) / 3 * 4;
+    // Allocated once at its final size and written in place. The length is
+    // returned as computed: libstdc++ 12 may pass the grown capacity instead.
+    text.resize_and_overwrite(length, [bytes, length](char* out, std::size_t /*capacity*/) {
         const auto symbol = [](unsigned group, unsigned shift) { return BASE64_ALPHABET[group >> shift & 63U]; };
         std::size_t i = 0;
         for (; i + 3 <= bytes.size(); i += 3, out += 4) {
@@ -96,7 +98,7 @@ std::string base64_encode(std::span<const std::uint8_t> bytes) {
             out[2] = left == 2 ? symbol(group, 6) : '=';
             out[3] = '=';
         }
-        return size;
+        return length;
     });
     return text;
 }

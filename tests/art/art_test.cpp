@@ -119,6 +119,10 @@ TEST(Base64, EncodesTheRfc4648Vectors) {
     EXPECT_EQ(encode("foob"), "Zm9vYg==");
     EXPECT_EQ(encode("fooba"), "Zm9vYmE=");
     EXPECT_EQ(encode("foobar"), "Zm9vYmFy");
+    // Lengths where the string's storage grows past the text.
+    EXPECT_EQ(encode("0123456789"), "MDEyMzQ1Njc4OQ==");
+    EXPECT_EQ(encode("0123456789a"), "MDEyMzQ1Njc4OWE=");
+    EXPECT_EQ(encode("0123456789ab"), "MDEyMzQ1Njc4OWFi");
 }
 
 TEST(Base64, UsesTheStandardAlphabetToItsEnd) {
