@@ -142,7 +142,7 @@ protected:
 
     // The first stream's volume in percent and its mute, as pactl shows them.
     [[nodiscard]] std::optional<std::pair<int, bool>> stream_volume() const {
-        static const std::regex volume(R"(Volume: front-left: [0-9]+ /\s*([0-9]+)%)");
+        static const std::regex volume(R"(Volume: [a-z-]+: [0-9]+ /\s*([0-9]+)%)");
         static const std::regex mute(R"(Mute: (yes|no))");
         const std::string listing = pulse_.pactl({"list", "sink-inputs"}).value_or("");
         std::smatch volume_match;
