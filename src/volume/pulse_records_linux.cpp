@@ -1,0 +1,78 @@
+#include "volume/pulse_records_linux.hpp"
+
+#include <pulse/error.h>
+#include <pulse/proplist.h>
+#include <pulse/volume.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include <fmt/format.h>
+
+namespace olvex::volume::pulse {
+
+namespace {
+
+std::optional<std::string> property(const pa_proplist* properties, const char* key) {
+    if (properties == nullptr) return std::nullopt;
+    const char* value = pa_proplist_gets(properties, key);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<std::uint32_t> process_id_of(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::uint32_t id = 0;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), id);
+    if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+    return id;
+}
+
+StreamVolume stream_volume(const pa_cvolume& volume, int mute) {
+    const bool valid = pa_cvolume_valid(&volume) != 0;
+    return StreamVolume{valid ? static_cast<std::uint32_t>(pa_cvolume_avg(&volume)) : 0, mute != 0};
+}
+
+}  // namespace
+
+SinkRecord sink_record(const pa_sink_info& info) {
+    SinkRecord record;
+    record.index = info.index;
+    record.name = info.name != nullptr ? info.name : "";
+    record.volume = stream_volume(info.volume, info.mute);
+    return record;
+}
+
+StreamRecord stream_record(const pa_sink_input_info& info) {
+    StreamRecord record;
+    record.index = info.index;
+    record.sink = info.sink;
+    record.channels = info.volume.channels;
+    record.volume = stream_volume(info.volume, info.mute);
+    record.corked = info.corked != 0;
+    record.process_id = process_id_of(property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
+    record.process_binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    record.application_id = property(info.proplist, PA_PROP_APPLICATION_ID);
+    record.application_name = property(info.proplist, PA_PROP_APPLICATION_NAME);
+    record.media_name = property(info.proplist, PA_PROP_MEDIA_NAME);
+    if (!record.media_name && info.name != nullptr) record.media_name = std::string(info.name);
+    record.media_role = property(info.proplist, PA_PROP_MEDIA_ROLE);
+    return record;
+}
+
+float level_of(std::uint32_t volume) {
+    const double level = static_cast<double>(volume) / static_cast<double>(PA_VOLUME_NORM);
+    return static_cast<float>(std::min(level, 1.0));
+}
+
+std::uint32_t volume_of(float level) {
+    const double clamped = std::isnan(level) ? 0.0 : std::clamp(static_cast<double>(level), 0.0, 1.0);
+    return static_cast<std::uint32_t>(std::lround(clamped * static_cast<double>(PA_VOLUME_NORM)));
+}
+
+Error pulse_error(std::string_view what, int code) {
+    return Error{fmt::format("{}: {} (0x{:08X})", what, pa_strerror(code), static_cast<std::uint32_t>(code))};
+}
+
+}  // namespace olvex::volume::pulse
