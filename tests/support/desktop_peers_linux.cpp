@@ -89,10 +89,19 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
     ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, sink.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    // A process group of its own, so that ending it also ends what it started
+    // (runuser's child, say).
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    ::posix_spawnattr_setpgroup(&attributes, 0);
     auto settings = environment_with(extra_environment);
     auto arguments = pointers_to(argv);
     auto environment = pointers_to(settings);
-    if (::posix_spawnp(&pid_, arguments[0], &actions, nullptr, arguments.data(), environment.data()) != 0) pid_ = 0;
+    if (::posix_spawnp(&pid_, arguments[0], &actions, &attributes, arguments.data(), environment.data()) != 0) {
+        pid_ = 0;
+    }
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
 }
 
@@ -119,14 +128,15 @@ std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) 
 int ChildProcess::stop() {
     if (pid_ <= 0) return -1;
     if (!wait_for_exit(0ms)) {
-        ::kill(pid_, SIGTERM);
-        if (!wait_for_exit(1s)) {
-            ::kill(pid_, SIGKILL);
+        ::kill(-pid_, SIGTERM);
+        if (!wait_for_exit(2s)) {
+            ::kill(-pid_, SIGKILL);
             int status = 0;
             ::waitpid(pid_, &status, 0);
             status_ = status;
         }
     }
+    ::kill(-pid_, SIGKILL);  // whatever of the group outlived its leader
     return *status_;
 }
 
