@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
@@ -47,14 +48,28 @@ std::vector<unsigned char> pattern(std::size_t size) {
 
 enum class Completion { on_server_thread, already_done };
 
+// The server's object count once it equals `expected`, or the last one after
+// a generous wait: a client thread may let go of an object a moment late.
+std::int64_t settled_object_count(MediaServerControl& server, std::int64_t expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::int64_t count = server.live_objects();
+    while (count != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        count = server.live_objects();
+    }
+    return count;
+}
+
 // With OLVEX_PRINT_SERVER_CALLS set, lists at the end which ABI methods of
-// the server the backend called, and how often.
+// the server the backend called, and how often, and how many of the server's
+// objects are still alive.
 class CallReport : public testing::Environment {
 public:
     void TearDown() override {
         if (std::getenv("OLVEX_PRINT_SERVER_CALLS") == nullptr) return;
         MediaServerControl server;
         for (const auto& entry : server.calls()) std::printf("server call %s\n", entry.c_str());
+        std::printf("server objects alive %lld\n", static_cast<long long>(server.live_objects()));
     }
 };
 [[maybe_unused]] testing::Environment* const CALL_REPORT = testing::AddGlobalTestEnvironment(new CallReport);
@@ -208,6 +223,117 @@ TEST_P(MediaPlatformWin, ServesThumbnailsOfEverySize) {
     auto none = (*properties)->thumbnail();
     ASSERT_TRUE(none) << none.error().message;
     EXPECT_EQ(*none, nullptr);
+}
+
+// The platform may load fewer bytes than asked, at the stream's end or at
+// will; the backend hands on exactly the bytes loaded.
+TEST_P(MediaPlatformWin, ReturnsOnlyTheBytesALoadDelivered) {
+    const int id = add_current("Player.App");
+    const auto bytes = pattern(5000);
+    server_.set_thumbnail(id, bytes);
+    auto manager = start();
+    ASSERT_TRUE(manager);
+    auto session = current(*manager);
+    ASSERT_TRUE(session);
+    const auto open_thumbnail = [&]() -> std::unique_ptr<ThumbnailStream> {
+        auto properties = session->try_get_media_properties();
+        if (!properties || !*properties) return nullptr;
+        auto reference = (*properties)->thumbnail();
+        if (!reference || !*reference) return nullptr;
+        auto stream = (*reference)->open_read();
+        return stream ? std::move(*stream) : nullptr;
+    };
+
+    auto past_the_end = open_thumbnail();
+    ASSERT_TRUE(past_the_end);
+    auto whole = past_the_end->read(static_cast<std::uint32_t>(bytes.size() + 7));
+    ASSERT_TRUE(whole) << whole.error().message;
+    EXPECT_TRUE(*whole == std::string(bytes.begin(), bytes.end())) << "read " << whole->size() << " bytes";
+
+    server_.limit_loads(1000);
+    auto partial = open_thumbnail();
+    ASSERT_TRUE(partial);
+    auto first_part = partial->read(static_cast<std::uint32_t>(bytes.size()));
+    ASSERT_TRUE(first_part) << first_part.error().message;
+    EXPECT_TRUE(*first_part == std::string(bytes.begin(), bytes.begin() + 1000))
+        << "read " << first_part->size() << " bytes";
+}
+
+// Every object the server hands out is gone again once the backend's handles
+// and the watcher are: sessions listed, a snapshot and its thumbnail read, a
+// command carried out, events delivered.
+TEST_P(MediaPlatformWin, ReleasesEveryServerObjectAfterAFullCycle) {
+    {
+        // The backend keeps its activation factories for good; these make sure
+        // both exist before counting starts.
+        const int id = add_current("Warm.App");
+        server_.set_thumbnail(id, pattern(4));
+        auto manager = start();
+        ASSERT_TRUE(manager);
+        auto session = current(*manager);
+        ASSERT_TRUE(session);
+        auto properties = session->try_get_media_properties();
+        ASSERT_TRUE(properties && *properties);
+        auto reference = (*properties)->thumbnail();
+        ASSERT_TRUE(reference && *reference);
+        auto stream = (*reference)->open_read();
+        ASSERT_TRUE(stream && *stream);
+        ASSERT_TRUE((*stream)->read(4));
+        server_.remove_session(id);
+    }
+    const std::int64_t baseline = server_.live_objects();
+
+    const int first = add_current("First.App");
+    server_.set_properties(first, "One", "A", "X");
+    server_.set_thumbnail(first, pattern(3000));
+    server_.set_timeline(first, 0, 240 * TICKS_PER_SECOND, 12 * TICKS_PER_SECOND, 133'000'000'000'000'000);
+    const int second = server_.add_session("Second.App");
+    server_.set_properties(second, "Two", "B", "Y");
+    {
+        auto manager = start();
+        ASSERT_TRUE(manager);
+        auto sessions = manager->get_sessions();
+        ASSERT_TRUE(sessions);
+        EXPECT_EQ(sessions->size(), 2u);
+        auto watcher = start_watcher(manager);
+        ASSERT_TRUE(watcher) << watcher.error().message;
+        MediaRecorder recorder;
+        watcher->subscribe(recorder.subscriber());
+        ASSERT_TRUE(recorder.wait_for(SessionChange::SessionAttached, "One"));
+
+        auto session = watcher->current_session();
+        ASSERT_TRUE(session);
+        auto properties = session->try_get_media_properties();
+        ASSERT_TRUE(properties && *properties);
+        auto reference = (*properties)->thumbnail();
+        ASSERT_TRUE(reference && *reference);
+        auto stream = (*reference)->open_read();
+        ASSERT_TRUE(stream && *stream);
+        EXPECT_EQ((*stream)->read(3000).value_or("").size(), 3000u);
+        auto timeline = session->get_timeline_properties();
+        ASSERT_TRUE(timeline && *timeline);
+        EXPECT_EQ((*timeline)->position().value_or(-1), 12 * TICKS_PER_SECOND);
+        auto playback = session->get_playback_info();
+        ASSERT_TRUE(playback && *playback);
+        EXPECT_TRUE((*playback)->playback_rate());
+
+        seek_to_seconds(*watcher, 1.0);
+        EXPECT_EQ(session->try_toggle_play_pause().value_or(false), true);
+        EXPECT_EQ(server_.commands().size(), 2u);
+
+        server_.raise(first, ServerSessionEvent::playback_info);
+        ASSERT_TRUE(recorder.wait_for(SessionChange::PlaybackInfoChanged, "One"));
+        server_.set_current(second);
+        server_.raise(ServerManagerEvent::current_session_changed);
+        ASSERT_TRUE(recorder.wait_for(SessionChange::SessionAttached, "Two"));
+    }
+    EXPECT_EQ(server_.handler_count(ServerManagerEvent::sessions_changed), 0);
+    EXPECT_EQ(server_.handler_count(ServerManagerEvent::current_session_changed), 0);
+
+    // The sessions go too, so a reference to one that the backend kept shows.
+    server_.remove_session(first);
+    server_.remove_session(second);
+    EXPECT_EQ(settled_object_count(server_, baseline), baseline);
 }
 
 TEST_P(MediaPlatformWin, DeliversEventsOnOtherThreadsUntilRemoved) {

@@ -3,9 +3,12 @@
 // The common part of every object the test server hands out: an atomic
 // reference count, QueryInterface over the interfaces the class lists, the
 // IInspectable members, and IAgileObject (the objects may be called from any
-// thread, as the real platform's are).
+// thread, as the real platform's are). Every object counts itself as live
+// while it exists, so that a test can see a reference its client never gave
+// back.
 
 #include <atomic>
+#include <cstdint>
 #include <utility>
 
 #include "winrt_server/server_abi.hpp"
@@ -51,6 +54,13 @@ private:
     T* pointer_ = nullptr;
 };
 
+namespace detail {
+inline std::atomic<std::int64_t> live_objects{0};
+}  // namespace detail
+
+// How many objects of the server exist at the moment, of every class.
+inline std::int64_t live_object_count() { return detail::live_objects.load(); }
+
 inline bool same_guid(const GUID& a, const GUID& b) { return IsEqualGUID(a, b) != 0; }
 
 // The interfaces have no virtual destructor, by ABI necessity; the object
@@ -63,7 +73,7 @@ inline bool same_guid(const GUID& a, const GUID& b) { return IsEqualGUID(a, b) !
 template <class Derived, class Primary, class... Others>
 class ComObject : public Primary, public Others... {
 public:
-    ComObject() = default;
+    ComObject() { ++detail::live_objects; }
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
@@ -109,7 +119,7 @@ public:
     }
 
     // After the interface slots in the vtable, where no caller looks.
-    virtual ~ComObject() = default;
+    virtual ~ComObject() { --detail::live_objects; }
 
 private:
     std::atomic<ULONG> references_{1};

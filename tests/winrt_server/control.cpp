@@ -1,6 +1,7 @@
 #include "winrt_server/control.hpp"
 
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -198,6 +199,13 @@ std::string read(std::string_view what) {
     return error("nothing to read");
 }
 
+std::string limit_loads(std::string_view bytes) {
+    const auto limit = bytes == "none" ? std::optional(ServerState::NO_LOAD_LIMIT) : parse_number<std::uint32_t>(bytes);
+    if (!limit) return error("bad byte count");
+    state().set_load_limit(*limit);
+    return OK;
+}
+
 std::string reset() {
     manager().reset();
     state().reset();
@@ -205,6 +213,11 @@ std::string reset() {
 }
 
 }  // namespace
+
+std::int64_t settled_object_count() {
+    wait_for_server_threads(std::chrono::seconds(10));
+    return live_object_count();
+}
 
 std::string execute_control_line(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -231,6 +244,8 @@ std::string execute_control_line(std::string_view line) {
         return OK;
     }
     if (verb == "read") return read(rest);
+    if (verb == "load_limit") return limit_loads(rest);
+    if (verb == "objects") return "ok " + std::to_string(settled_object_count());
     if (verb == "reset") return reset();
     if (verb == "start") return OK;
     return error("unknown command");

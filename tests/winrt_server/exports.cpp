@@ -2,6 +2,7 @@
 // functions for tests in the same process.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -111,5 +112,9 @@ __declspec(dllexport) void olvex_media_server_fail_next(const char* method, HRES
 __declspec(dllexport) void olvex_media_server_set_synchronous(int on) { state().set_synchronous(on != 0); }
 
 __declspec(dllexport) void olvex_media_server_reset() { execute_control_line("reset"); }
+
+// The server's objects alive, of every class, once no thread of the server
+// runs any more.
+__declspec(dllexport) std::int64_t olvex_media_server_live_objects() { return settled_object_count(); }
 
 }  // extern "C"

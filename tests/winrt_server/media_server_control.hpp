@@ -23,6 +23,8 @@
 //   handlers <id> media_properties|playback_info|timeline_properties
 //   fail <method> <hresult> [call|operation]
 //   synchronous on|off | reset
+//   load_limit <bytes>|none               (the most one DataReader.LoadAsync loads)
+//   objects                               -> ok <server objects alive, its threads ended>
 //   read commands|calls|violations        -> ok <entries joined by '|'>
 //   start                                 (channel only: activation may go on)
 //
@@ -67,7 +69,8 @@ public:
         if (module_ == nullptr) throw std::runtime_error("the test media server does not load");
         execute_ = function<Execute>("olvex_media_server_execute");
         set_thumbnail_ = function<SetThumbnail>("olvex_media_server_set_thumbnail");
-        if (execute_ == nullptr || set_thumbnail_ == nullptr) {
+        live_objects_ = function<LiveObjects>("olvex_media_server_live_objects");
+        if (execute_ == nullptr || set_thumbnail_ == nullptr || live_objects_ == nullptr) {
             throw std::runtime_error("the test media server lacks its control functions");
         }
     }
@@ -122,6 +125,14 @@ public:
     }
     void set_synchronous(bool on) { run(on ? "synchronous on" : "synchronous off"); }
     void reset() { run("reset"); }
+    // Until reset, no DataReader.LoadAsync loads more than `bytes`, as the
+    // platform may complete a load short.
+    void limit_loads(std::uint32_t bytes) { run("load_limit " + std::to_string(bytes)); }
+
+    // The server's objects of every class alive once the server's own
+    // threads have ended: with the manager and sessions steady, a rise that
+    // stays is a reference the client never released.
+    std::int64_t live_objects() { return live_objects_(); }
 
     std::vector<std::string> commands() { return split(run("read commands")); }
     std::vector<std::string> calls() { return split(run("read calls")); }
@@ -130,6 +141,7 @@ public:
 private:
     using Execute = std::size_t(__cdecl*)(const char*, char*, std::size_t);
     using SetThumbnail = int(__cdecl*)(int, const unsigned char*, std::size_t, int);
+    using LiveObjects = std::int64_t(__cdecl*)();
 
     template <class Function>
     Function function(const char* name) {
@@ -160,6 +172,7 @@ private:
     HMODULE module_ = nullptr;
     Execute execute_ = nullptr;
     SetThumbnail set_thumbnail_ = nullptr;
+    LiveObjects live_objects_ = nullptr;
 };
 
 }  // namespace olvex::testing_support

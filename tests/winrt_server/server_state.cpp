@@ -74,6 +74,7 @@ void ServerState::reset() {
     commands_.clear();
     violations_.clear();
     synchronous_ = false;
+    load_limit_ = NO_LOAD_LIMIT;
 }
 
 ServerState& state() {
@@ -81,17 +82,37 @@ ServerState& state() {
     return *instance;
 }
 
+namespace {
+
+std::atomic<int> server_threads_running{0};
+
+}  // namespace
+
 void run_on_server_thread(std::function<void()> work, bool wait) {
-    std::thread thread([work = std::move(work)] {
+    ++server_threads_running;
+    std::thread thread([work = std::move(work)]() mutable {
         const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         work();
+        // What the work captured (an operation, say) goes before the thread
+        // counts as ended.
+        work = nullptr;
         if (SUCCEEDED(joined)) CoUninitialize();
+        --server_threads_running;
     });
     if (wait) {
         thread.join();
     } else {
         thread.detach();
     }
+}
+
+bool wait_for_server_threads(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (server_threads_running.load() != 0) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 std::wstring widen(const std::string& text) {

@@ -6,6 +6,7 @@
 // asynchronous operations on a thread of its own or at once.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,6 +27,8 @@ enum class FailureMode : std::uint8_t {
 
 class ServerState {
 public:
+    static constexpr std::uint32_t NO_LOAD_LIMIT = 0xFFFFFFFF;
+
     // Counts one call of `method` ("Session.TryTogglePlayPauseAsync") and
     // returns the HRESULT a test asked it to fail with once, else S_OK.
     HRESULT enter(const std::string& method);
@@ -36,6 +39,11 @@ public:
     void fail_next(const std::string& method, HRESULT code, FailureMode mode);
     void set_synchronous(bool synchronous) { synchronous_ = synchronous; }
     [[nodiscard]] bool synchronous() const { return synchronous_; }
+
+    // The most bytes one DataReader.LoadAsync loads, whatever it is asked
+    // for: the platform may complete a load with fewer bytes than requested.
+    void set_load_limit(std::uint32_t bytes) { load_limit_ = bytes; }
+    [[nodiscard]] std::uint32_t load_limit() const { return load_limit_; }
 
     // A media command the client issued, e.g. "TryChangePlaybackPositionAsync
     // Player.App 125000000".
@@ -51,7 +59,7 @@ public:
     [[nodiscard]] std::vector<std::string> call_counts() const;
 
     // Forgets logs and pending failures (call counts add up over the
-    // process); completion goes back to its own thread.
+    // process); completion goes back to its own thread, loads to full size.
     void reset();
 
     // A fresh event registration token.
@@ -70,6 +78,7 @@ private:
     std::vector<std::string> violations_;
     std::function<void(const std::string&)> command_listener_;
     std::atomic<bool> synchronous_{false};
+    std::atomic<std::uint32_t> load_limit_{NO_LOAD_LIMIT};
     std::atomic<std::int64_t> last_token_{0};
 };
 
@@ -79,6 +88,8 @@ ServerState& state();
 // multithreaded apartment, as the platform's threads have. With `wait`, the
 // caller waits until it is done.
 void run_on_server_thread(std::function<void()> work, bool wait);
+// Waits until no such thread runs any more, or `limit` has passed (false).
+bool wait_for_server_threads(std::chrono::milliseconds limit);
 
 // UTF-8 <-> UTF-16 for the texts the server hands out.
 std::wstring widen(const std::string& text);

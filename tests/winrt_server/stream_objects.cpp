@@ -239,7 +239,7 @@ public:
             source = Ref<IByteSource>::adopt(static_cast<IByteSource*>(found));
         }
         Bytes chunk;
-        source->ReadNext(count, &chunk);
+        source->ReadNext(std::min(count, state().load_limit()), &chunk);
         LoadOperation::Slot loaded;
         loaded.value = static_cast<UINT32>(chunk.size());
         {
