@@ -49,10 +49,11 @@ struct WatcherCore {
     std::shared_ptr<SubscriberList> subscribers = std::make_shared<SubscriberList>();
 };
 
-// The manager registrations, removed when the last handle goes. The manager's
-// handlers hold the core (and through it the manager), so removing them here
-// is also what lets the watcher be freed.
+// The registrations, removed when the last handle goes: the manager's and
+// then the current session's. The handlers hold the core (and through it the
+// manager), so removing them here is also what lets the watcher be freed.
 struct RegistrationRecord {
+    std::shared_ptr<WatcherCore> core;
     std::shared_ptr<MediaManager> manager;
     std::vector<EventToken> sessions_changed;
     std::vector<EventToken> current_session_changed;
@@ -60,10 +61,7 @@ struct RegistrationRecord {
     RegistrationRecord() = default;
     RegistrationRecord(const RegistrationRecord&) = delete;
     RegistrationRecord& operator=(const RegistrationRecord&) = delete;
-    ~RegistrationRecord() {
-        remove_all(ManagerEvent::sessions_changed, sessions_changed);
-        remove_all(ManagerEvent::current_session_changed, current_session_changed);
-    }
+    ~RegistrationRecord();
 
 private:
     void remove_all(ManagerEvent event, const std::vector<EventToken>& tokens) {
@@ -171,6 +169,13 @@ void on_sessions_changed(WatcherCore& core) {
     if (empty && !core.session_lock.load()) attach_current_session(core);
 }
 
+// Once nobody watches, the current session keeps none of our handlers.
+void detach_current_session(WatcherCore& core) {
+    std::lock_guard lock(core.state_mutex);
+    const SessionTokens tokens = std::exchange(core.state.registrations, {});
+    if (core.state.current) run_guarded([&] { remove_session_handlers(*core.state.current, tokens); });
+}
+
 void deliver(const Subscriber& subscriber, std::optional<SessionSnapshot> snapshot, SessionChange change) {
     if (!run_guarded([&] { subscriber(std::move(snapshot), change); })) {
         log_message("smtc: subscriber panicked, event ignored");
@@ -201,6 +206,12 @@ EventToken register_manager_handler(MediaManager& manager, ManagerEvent event, M
 }
 
 }  // namespace
+
+detail::RegistrationRecord::~RegistrationRecord() {
+    remove_all(ManagerEvent::sessions_changed, sessions_changed);
+    remove_all(ManagerEvent::current_session_changed, current_session_changed);
+    if (core) detach_current_session(*core);
+}
 
 MediaWatcherHandle::MediaWatcherHandle(std::shared_ptr<WatcherCore> core,
                                        std::shared_ptr<detail::RegistrationRecord> registrations)
@@ -246,6 +257,7 @@ PlatformResult<MediaWatcherHandle> start_watcher(std::shared_ptr<MediaManager> m
     start_media_worker(std::move(receiver), core->subscribers);
 
     auto registrations = std::make_shared<detail::RegistrationRecord>();
+    registrations->core = core;
     registrations->manager = manager;
     registrations->sessions_changed.push_back(
         register_manager_handler(*manager, ManagerEvent::sessions_changed, [core] { on_sessions_changed(*core); }));

@@ -273,15 +273,17 @@ TEST_F(WatcherTest, StartFailsWhenTheSessionListCannotBeRead) {
     EXPECT_EQ(manager_->handler_count(), 0);
 }
 
-TEST_F(WatcherTest, TheLastHandleRemovesTheManagerRegistrations) {
+TEST_F(WatcherTest, TheLastHandleRemovesTheManagerAndSessionRegistrations) {
     auto a = session_titled(*manager_, "A");
     manager_->set_current(a);
     {
         const auto watcher = start();
         const auto copy = watcher;
         EXPECT_EQ(manager_->handler_count(), 2);
+        EXPECT_EQ(a->handler_count(), 3);
     }
     EXPECT_EQ(manager_->handler_count(), 0);
+    EXPECT_EQ(a->handler_count(), 0);
     const auto lines = manager_->log()->lines();
     const auto removed = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
         return line.starts_with("remove sessions_changed") || line.starts_with("remove current_session_changed");
