@@ -77,10 +77,11 @@ bool is_delivery_failure(const sdbus::Error& error) {
     return std::ranges::find(UNDELIVERED, name) != UNDELIVERED.end();
 }
 
-sdbus::Variant get_property(sdbus::IProxy& proxy, const std::string& interface, const std::string& name) {
+sdbus::Variant get_property(sdbus::IProxy& proxy, const std::string& interface, const std::string& name,
+                            std::uint64_t timeout_us) {
     auto call = proxy.createMethodCall(PROPERTIES_INTERFACE, "Get");
     call << interface << name;
-    auto reply = proxy.callMethod(call);
+    auto reply = proxy.callMethod(call, timeout_us);
     sdbus::Variant value;
     reply >> value;
     return value;

@@ -40,8 +40,9 @@ struct TrackMetadata {
 // answering, connection lost) rather than that the player turned it down.
 [[nodiscard]] bool is_delivery_failure(const sdbus::Error& error);
 
+// `timeout_us` 0 waits as long as the connection's default.
 [[nodiscard]] sdbus::Variant get_property(sdbus::IProxy& proxy, const std::string& interface,
-                                          const std::string& name);
+                                          const std::string& name, std::uint64_t timeout_us = 0);
 [[nodiscard]] PropertyMap get_all_properties(sdbus::IProxy& proxy, const std::string& interface);
 
 [[nodiscard]] TrackMetadata track_metadata(const PropertyMap& metadata);

@@ -1,18 +1,25 @@
 #include "media/mpris_manager_linux.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "base/channel.hpp"
 #include "base/failure.hpp"
 #include "base/thread.hpp"
+#include "main/log.hpp"
 #include "media/current_player.hpp"
 #include "media/mpris_bus_linux.hpp"
 #include "media/mpris_events_linux.hpp"
@@ -23,9 +30,12 @@ namespace olvex::media::mpris {
 
 namespace {
 
-// A player that does not answer within this holds up the bus thread (while
-// players appear) or the caller (for readings and commands) no longer.
+// A player that does not answer within this holds up a reading or a command
+// no longer.
 constexpr std::uint64_t CALL_TIMEOUT_US = 5'000'000;
+// Asking a newcomer who it is waits this long at most per question: until
+// then the newcomer is no session, and other newcomers wait behind it.
+constexpr std::uint64_t DISCOVERY_TIMEOUT_US = 1'000'000;
 
 const std::string BUS_DAEMON = "org.freedesktop.DBus";
 const std::string BUS_DAEMON_PATH = "/org/freedesktop/DBus";
@@ -43,12 +53,86 @@ const std::string SEEKED_RULE =
     "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked',path='/org/mpris/MediaPlayer2'";
 
 using ManagerHandlers = HandlerRegistry<ManagerEvent, ManagerEventHandler>;
+using Job = std::move_only_function<void()>;
+
+// How a thread of the manager's own ends: the manager asks it to stop and
+// waits until it has, unless the manager is going away on that very thread
+// (its last owner let go there), which then must not touch the manager again.
+class ThreadEnd {
+public:
+    void started() { thread_.store(std::this_thread::get_id()); }
+    void finished() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        ended_.notify_all();
+    }
+
+    void ask_to_stop() { stopping_.store(true); }
+    [[nodiscard]] bool stopping() const { return stopping_.load(); }
+
+    void wait_unless_on_it() {
+        if (thread_.load() == std::this_thread::get_id()) return;
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [this] { return finished_; });
+    }
+
+private:
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::thread::id> thread_{};
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool finished_ = false;
+};
+
+// Runs posted jobs one after another on a thread of its own. Jobs use the
+// manager, so none runs once `stop` has been called.
+class JobThread {
+public:
+    JobThread() {
+        auto [sender, receiver] = channel<Job>();
+        jobs_.emplace(std::move(sender));
+        spawn_thread([receiver = std::move(receiver), end = end_]() mutable { run(receiver, *end); });
+    }
+    JobThread(const JobThread&) = delete;
+    JobThread& operator=(const JobThread&) = delete;
+    ~JobThread() { stop(); }
+
+    void post(Job job) const { jobs_->send(std::move(job)); }
+
+    // Waits for the job in progress, if any, unless called from it.
+    void stop() {
+        end_->ask_to_stop();
+        jobs_->send(Job{});  // wakes the thread
+        end_->wait_unless_on_it();
+    }
+
+private:
+    static void run(Receiver<Job>& jobs, ThreadEnd& end) {
+        end.started();
+        while (auto job = jobs.recv()) {
+            if (end.stopping()) break;
+            if (*job) run_guarded(*job);
+        }
+        while (jobs.try_recv()) {
+        }
+        end.finished();
+    }
+
+    std::shared_ptr<ThreadEnd> end_ = std::make_shared<ThreadEnd>();
+    std::optional<Sender<Job>> jobs_;  // set once, in the constructor
+};
 
 struct PlayerRecord {
     std::vector<std::string> bus_names;
     std::uint32_t pid = 0;  // 0: unknown, so never taken for another player
+    // Null until the player has said who it is; until then it is no session.
     std::shared_ptr<MprisSession> session;
     PlayerActivity activity;  // keyed by the unique name
+    // Counts the PlaybackStatus values the player signalled: a status read
+    // that saw this change meanwhile is older than the signal and is dropped.
+    std::uint64_t status_signals = 0;
 
     [[nodiscard]] const std::string& key() const { return activity.key; }
 };
@@ -58,17 +142,6 @@ struct Outcome {
     bool sessions_changed = false;
     bool current_changed = false;
 };
-
-// Manager events are raised on a thread of their own: the watcher's handlers
-// call back into the manager and the sessions and take the watcher's lock,
-// which the bus thread must never wait for while it holds sdbus-c++'s lock.
-void start_dispatcher(Receiver<ManagerEvent> events, std::shared_ptr<ManagerHandlers> handlers) {
-    spawn_thread([events = std::move(events), handlers = std::move(handlers)]() mutable {
-        while (const auto event = events.recv()) {
-            for (const auto& handler : handlers->handlers_for(*event)) run_guarded([&] { handler(); });
-        }
-    });
-}
 
 // Bus thread handlers: a malformed signal or a player that vanished mid-call
 // is ignored, since the next signal puts things right; anything else is a
@@ -85,30 +158,52 @@ void on_bus_thread(Body&& body) {
 
 std::string read_text_property(sdbus::IProxy& player, const std::string& interface, const std::string& name) {
     try {
-        return text_of(get_property(player, interface, name)).value_or("");
+        return text_of(get_property(player, interface, name, DISCOVERY_TIMEOUT_US)).value_or("");
     } catch (const sdbus::Error&) {
         return "";
     }
 }
 
+// Whether the player plays; nothing if it does not say.
+std::optional<bool> read_playing(sdbus::IProxy& player) {
+    try {
+        const auto status = text_of(get_property(player, PLAYER_INTERFACE, "PlaybackStatus", DISCOVERY_TIMEOUT_US));
+        if (!status) return std::nullopt;
+        return *status == "Playing";
+    } catch (const sdbus::Error&) {
+        return std::nullopt;
+    }
+}
+
+void set_playing(PlayerActivity& activity, bool playing, std::uint64_t now) {
+    if (playing && !activity.playing) activity.started_playing = now;
+    activity.playing = playing;
+}
+
+// Threads: the bus thread runs the signal handlers and nothing that waits for
+// a player; the discoverer asks players about themselves; the dispatcher
+// raises manager events, since the watcher's handlers call back into the
+// manager and the sessions and take the watcher's lock, which the bus thread
+// must never wait for while it holds sdbus-c++'s lock.
 class MprisManager final : public MediaManager {
 public:
-    explicit MprisManager(std::shared_ptr<sdbus::IConnection> connection) : connection_(std::move(connection)) {
-        auto [sender, receiver] = channel<ManagerEvent>();
-        events_.emplace(std::move(sender));
-        start_dispatcher(std::move(receiver), handlers_);
-    }
+    explicit MprisManager(std::shared_ptr<sdbus::IConnection> connection) : connection_(std::move(connection)) {}
 
     MprisManager(const MprisManager&) = delete;
     MprisManager& operator=(const MprisManager&) = delete;
 
-    // The bus thread uses this object, so it ends before anything else goes.
+    // The discoverer's calls are answered through the bus thread, so it ends
+    // first; the bus thread uses everything else.
     ~MprisManager() override {
+        discoverer_.stop();
+        loop_end_->ask_to_stop();
         try {
             connection_->leaveEventLoop();
         } catch (const sdbus::Error&) {
         }
+        if (loop_started_) loop_end_->wait_unless_on_it();
         matches_.clear();
+        dispatcher_.stop();
     }
 
     // Throws sdbus::Error when the bus does not answer.
@@ -120,11 +215,15 @@ public:
         add_match(NAME_OWNER_RULE, &MprisManager::on_name_owner_changed);
         add_match(PROPERTIES_RULE, &MprisManager::on_properties_changed);
         add_match(SEEKED_RULE, &MprisManager::on_seeked);
+        std::vector<std::pair<std::string, std::string>> players;
         for (const auto& name : list_names()) {
             if (!is_player_bus_name(name)) continue;
-            if (const auto owner = name_owner(name)) add_player_name(name, *owner);
+            if (const auto owner = name_owner(name)) players.emplace_back(name, *owner);
         }
-        connection_->enterEventLoopAsync();
+        start_event_loop();
+        for (const auto& [name, owner] : players) add_player_name(name, owner);
+        // The players open now are sessions by the time the caller first asks.
+        wait_for_discoveries();
     }
 
     PlatformResult<SessionRef> get_current_session() override {
@@ -156,6 +255,28 @@ private:
     void add_match(const std::string& rule, void (MprisManager::*handler)(sdbus::Message&)) {
         matches_.push_back(connection_->addMatch(
             rule, [this, handler](sdbus::Message& message) { on_bus_thread([&] { (this->*handler)(message); }); }));
+    }
+
+    // Our own thread rather than sdbus-c++'s: when the bus goes away the loop
+    // throws, and on the library's thread nothing would catch it.
+    void start_event_loop() {
+        spawn_thread([this, connection = connection_, end = loop_end_] {
+            end->started();
+            try {
+                connection->enterEventLoop();
+            } catch (const sdbus::Error& error) {
+                if (!end->stopping()) forget_all_players(error);
+            }
+            end->finished();
+        });
+        loop_started_ = true;
+    }
+
+    void wait_for_discoveries() {
+        std::promise<void> done;
+        auto finished = done.get_future();
+        discoverer_.post([&done] { done.set_value(); });
+        finished.wait();
     }
 
     std::vector<std::string> list_names() {
@@ -208,14 +329,19 @@ private:
         std::vector<std::string> invalidated;
         message >> interface >> changed >> invalidated;
         if (interface != PLAYER_INTERFACE) return;
-        const auto touched = [&](const std::string& property) {
-            return changed.contains(property) || std::ranges::find(invalidated, property) != invalidated.end();
+        const auto listed = [&](const std::string& property) {
+            return std::ranges::find(invalidated, property) != invalidated.end();
         };
+        const auto touched = [&](const std::string& property) { return changed.contains(property) || listed(property); };
         std::optional<bool> playing;
         if (const auto status = changed.find("PlaybackStatus"); status != changed.end()) {
             playing = text_of(status->second) == "Playing";
         }
-        const auto session = note_activity(message.getSender(), playing);
+        const std::string owner = message.getSender();
+        const auto session = note_activity(owner, playing);
+        if (!playing && listed("PlaybackStatus")) {
+            discoverer_.post([this, owner] { refresh_playing(owner); });
+        }
         if (!session) return;
         if (touched("Metadata")) session->raise(SessionEvent::media_properties_changed);
         if (touched("PlaybackStatus") || touched("Rate")) session->raise(SessionEvent::playback_info_changed);
@@ -228,7 +354,7 @@ private:
     }
 
     // Records that the player at `owner` did something (and, if known, whether
-    // it now plays); its session, or null for a sender that is no player.
+    // it now plays); its session, or null for a sender that is no session.
     std::shared_ptr<MprisSession> note_activity(const std::string& owner, std::optional<bool> playing) {
         std::shared_ptr<MprisSession> session;
         Outcome outcome;
@@ -236,10 +362,11 @@ private:
             std::lock_guard lock(mutex_);
             auto* player = find_player(owner);
             if (!player) return nullptr;
-            PlayerActivity& activity = player->activity;
-            activity.last_active = ++clock_;
-            if (playing && *playing && !activity.playing) activity.started_playing = clock_;
-            if (playing) activity.playing = *playing;
+            player->activity.last_active = ++clock_;
+            if (playing) {
+                set_playing(player->activity, *playing, clock_);
+                ++player->status_signals;
+            }
             session = player->session;
             outcome = settle();
         }
@@ -247,6 +374,8 @@ private:
         return session;
     }
 
+    // The player is known at once, so that its signals count while the
+    // discoverer asks who it is.
     void add_player_name(const std::string& name, const std::string& owner) {
         {
             std::lock_guard lock(mutex_);
@@ -255,18 +384,12 @@ private:
                 if (std::ranges::find(names, name) == names.end()) names.push_back(name);
                 return;
             }
-        }
-        // Asked without the lock: readers must not wait for a slow player.
-        PlayerRecord player = discover_player(name, owner);
-        Outcome outcome;
-        {
-            std::lock_guard lock(mutex_);
-            player.activity.last_active = ++clock_;
-            if (player.activity.playing) player.activity.started_playing = clock_;
+            PlayerRecord player;
+            player.bus_names.push_back(name);
+            player.activity.key = owner;
             players_.push_back(std::move(player));
-            outcome = settle();
         }
-        announce(outcome);
+        discoverer_.post([this, name, owner] { discover_player(name, owner); });
     }
 
     void remove_player_name(const std::string& name, const std::string& owner) {
@@ -285,17 +408,66 @@ private:
         announce(outcome);
     }
 
-    PlayerRecord discover_player(const std::string& name, const std::string& owner) {
+    // On the discoverer.
+    void discover_player(const std::string& name, const std::string& owner) {
+        const auto signals_before = status_signals_of(owner);
+        if (!signals_before) return;  // gone already
+        const std::uint32_t pid = process_id(owner);
         auto proxy = sdbus::createProxy(*connection_, owner, OBJECT_PATH);
-        PlayerRecord player;
-        player.bus_names.push_back(name);
-        player.pid = process_id(owner);
-        player.activity.key = owner;
-        player.activity.playing = read_text_property(*proxy, PLAYER_INTERFACE, "PlaybackStatus") == "Playing";
+        const auto playing = read_playing(*proxy);
         const std::string desktop_entry = read_text_property(*proxy, ROOT_INTERFACE, "DesktopEntry");
-        player.session =
+        auto session =
             std::make_shared<MprisSession>(connection_, std::move(proxy), application_id(name, desktop_entry));
-        return player;
+        Outcome outcome;
+        {
+            std::lock_guard lock(mutex_);
+            auto* player = find_player(owner);
+            if (!player) return;
+            player->pid = pid;
+            player->session = std::move(session);
+            player->activity.last_active = ++clock_;
+            if (playing && player->status_signals == *signals_before) set_playing(player->activity, *playing, clock_);
+            outcome = settle();
+        }
+        announce(outcome);
+    }
+
+    // On the discoverer: for a player that said its status changed without
+    // saying to what.
+    void refresh_playing(const std::string& owner) {
+        const auto signals_before = status_signals_of(owner);
+        if (!signals_before) return;
+        const auto proxy = sdbus::createProxy(*connection_, owner, OBJECT_PATH);
+        const auto playing = read_playing(*proxy);
+        if (!playing) return;
+        Outcome outcome;
+        {
+            std::lock_guard lock(mutex_);
+            auto* player = find_player(owner);
+            if (!player || player->status_signals != *signals_before) return;
+            set_playing(player->activity, *playing, ++clock_);
+            outcome = settle();
+        }
+        announce(outcome);
+    }
+
+    std::optional<std::uint64_t> status_signals_of(const std::string& owner) {
+        std::lock_guard lock(mutex_);
+        const auto* player = find_player(owner);
+        return player ? std::optional(player->status_signals) : std::nullopt;
+    }
+
+    // On the bus thread, once the bus is gone: no player can be reached any
+    // more, so none is left.
+    void forget_all_players(const sdbus::Error& error) {
+        log_message(fmt::format("smtc: lost the D-Bus session bus: {}", bus_error(error).message));
+        std::vector<PlayerRecord> gone;  // released after the lock
+        {
+            std::lock_guard lock(mutex_);
+            gone.swap(players_);
+            (void)settle();
+        }
+        announce(Outcome{true, true});
     }
 
     PlayerRecord* find_player(const std::string& owner) {
@@ -309,6 +481,7 @@ private:
         std::vector<PlayerActivity> visible;
         std::vector<std::uint32_t> pids;
         for (const auto& player : players_) {
+            if (!player.session) continue;
             if (player.pid != 0 && std::ranges::find(pids, player.pid) != pids.end()) continue;
             if (player.pid != 0) pids.push_back(player.pid);
             visible.push_back(player.activity);
@@ -329,8 +502,14 @@ private:
     }
 
     void announce(const Outcome& outcome) {
-        if (outcome.sessions_changed) events_->send(ManagerEvent::sessions_changed);
-        if (outcome.current_changed) events_->send(ManagerEvent::current_session_changed);
+        if (outcome.sessions_changed) raise(ManagerEvent::sessions_changed);
+        if (outcome.current_changed) raise(ManagerEvent::current_session_changed);
+    }
+
+    void raise(ManagerEvent event) {
+        dispatcher_.post([handlers = handlers_, event] {
+            for (const auto& handler : handlers->handlers_for(event)) run_guarded([&] { handler(); });
+        });
     }
 
     // Declared first: sessions and proxies below refer to it.
@@ -338,7 +517,10 @@ private:
     std::unique_ptr<sdbus::IProxy> bus_daemon_;
     std::vector<sdbus::Slot> matches_;
     std::shared_ptr<ManagerHandlers> handlers_ = std::make_shared<ManagerHandlers>();
-    std::optional<Sender<ManagerEvent>> events_;  // set once, in the constructor
+    JobThread dispatcher_;
+    JobThread discoverer_;
+    std::shared_ptr<ThreadEnd> loop_end_ = std::make_shared<ThreadEnd>();
+    bool loop_started_ = false;
 
     mutable std::mutex mutex_;
     std::vector<PlayerRecord> players_;  // in the order they appeared

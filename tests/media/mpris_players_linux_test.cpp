@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -53,6 +56,11 @@ std::optional<SessionSnapshot> snapshot_of(const SessionRef& session) {
     return *snapshot;
 }
 
+std::optional<std::int32_t> status_of(const SessionRef& session) {
+    const auto snapshot = snapshot_of(session);
+    return snapshot ? std::optional(snapshot->status) : std::nullopt;
+}
+
 std::string title_of(const SessionRef& session) {
     const auto snapshot = snapshot_of(session);
     return snapshot ? snapshot->title : "";
@@ -75,6 +83,71 @@ double position_s(const SessionRef& session) {
     const auto snapshot = snapshot_of(session);
     return snapshot ? snapshot->position.as_seconds_f64() : -1.0;
 }
+
+std::string app_of(const SessionRef& session) {
+    return session ? session->source_app_user_model_id().value_or("") : "";
+}
+
+// A manager handler that is taken back when the test's frame ends, however it
+// ends: the handler refers to that frame.
+class ManagerHandler {
+public:
+    ManagerHandler(MediaManager& manager, ManagerEvent event, ManagerEventHandler handler)
+        : manager_(manager), event_(event), token_(manager.add_event_handler(event, std::move(handler))) {}
+    ManagerHandler(const ManagerHandler&) = delete;
+    ManagerHandler& operator=(const ManagerHandler&) = delete;
+    ~ManagerHandler() {
+        if (token_) (void)manager_.remove_event_handler(event_, *token_);
+    }
+    [[nodiscard]] bool added() const { return token_.has_value(); }
+
+private:
+    MediaManager& manager_;
+    ManagerEvent event_;
+    PlatformResult<EventToken> token_;
+};
+
+// An MPRIS player of the test's own (so it shares the test's process id)
+// whose PlaybackStatus the test sets.
+class ScriptedPlayer {
+public:
+    ScriptedPlayer(const std::string& name, std::string status)
+        : connection_(sdbus::createSessionBusConnection()),
+          object_(sdbus::createObject(*connection_, "/org/mpris/MediaPlayer2")),
+          status_(std::move(status)) {
+        object_->registerProperty("PlaybackStatus").onInterface(PLAYER).withGetter([this] {
+            std::lock_guard lock(mutex_);
+            return status_;
+        });
+        object_->finishRegistration();
+        connection_->requestName(name);
+        connection_->enterEventLoopAsync();
+    }
+    ScriptedPlayer(const ScriptedPlayer&) = delete;
+    ScriptedPlayer& operator=(const ScriptedPlayer&) = delete;
+    ~ScriptedPlayer() { connection_->leaveEventLoop(); }
+
+    // Changes the status and announces that it changed, but not to what, as
+    // PropertiesChanged allows.
+    void change_status_quietly(std::string status) {
+        {
+            std::lock_guard lock(mutex_);
+            status_ = std::move(status);
+        }
+        auto signal = object_->createSignal("org.freedesktop.DBus.Properties", "PropertiesChanged");
+        signal << std::string(PLAYER) << std::map<std::string, sdbus::Variant>{}
+               << std::vector<std::string>{"PlaybackStatus"};
+        object_->emitSignal(signal);
+    }
+
+private:
+    static constexpr const char* PLAYER = "org.mpris.MediaPlayer2.Player";
+
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::unique_ptr<sdbus::IObject> object_;
+    std::mutex mutex_;
+    std::string status_;
+};
 
 class MprisPlayers : public testing::Test {
 protected:
@@ -164,7 +237,7 @@ TEST_F(MprisPlayers, CommandsReachThePlayerAndItsEventsFollow) {
 
     EXPECT_EQ(session->try_toggle_play_pause(), true);
     EXPECT_TRUE(wait_until([&] { return events.playback > 0; }));
-    EXPECT_TRUE(wait_until([&] { return snapshot_of(session)->status == PLATFORM_STATUS_PAUSED; }));
+    EXPECT_TRUE(wait_until([&] { return status_of(session) == PLATFORM_STATUS_PAUSED; }));
 
     EXPECT_EQ(session->try_change_playback_position(20 * TICKS_PER_SECOND), true);
     EXPECT_TRUE(wait_until([&] { return events.timeline > 0; }));
@@ -203,8 +276,9 @@ TEST_F(MprisPlayers, TwoPlayersKeepTheirSignalsApartAndTheLatestStartedIsCurrent
     auto first = start_mpv({0});
     const auto manager = start_manager();
     ASSERT_TRUE(manager);
-    ASSERT_TRUE(manager->add_event_handler(ManagerEvent::current_session_changed, [&] { ++current_changes; }));
-    ASSERT_TRUE(manager->add_event_handler(ManagerEvent::sessions_changed, [&] { ++list_changes; }));
+    const ManagerHandler on_current(*manager, ManagerEvent::current_session_changed, [&] { ++current_changes; });
+    const ManagerHandler on_list(*manager, ManagerEvent::sessions_changed, [&] { ++list_changes; });
+    ASSERT_TRUE(on_current.added() && on_list.added());
     ASSERT_TRUE(wait_until([&] { return title_of(current_of(*manager)) == tracks_[0].title; }));
     const auto playing = current_of(*manager);
 
@@ -229,7 +303,7 @@ TEST_F(MprisPlayers, TwoPlayersKeepTheirSignalsApartAndTheLatestStartedIsCurrent
     EXPECT_TRUE(wait_until([&] { return current_of(*manager) == playing; })) << "the one still playing takes over";
 
     ASSERT_EQ(playing->try_toggle_play_pause(), true);
-    EXPECT_TRUE(wait_until([&] { return snapshot_of(playing)->status == PLATFORM_STATUS_PAUSED; }));
+    EXPECT_TRUE(wait_until([&] { return status_of(playing) == PLATFORM_STATUS_PAUSED; }));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(current_of(*manager), playing) << "with nothing playing the current player stays";
 
@@ -269,6 +343,56 @@ TEST_F(MprisPlayers, TheWatcherFollowsTheCurrentPlayer) {
     EXPECT_EQ(title_of(watcher->current_session()), tracks_[1].title);
     second.stop();
     EXPECT_TRUE(recorder.wait_for(SessionChange::SessionAttached, tracks_[0].title));
+}
+
+TEST_F(MprisPlayers, LosingTheBusLeavesNoSessionsAndTheProcessRunning) {
+    std::atomic<int> current_changes{0};
+    auto mpv = start_mpv({0});
+    const auto manager = start_manager();
+    ASSERT_TRUE(manager);
+    const ManagerHandler on_current(*manager, ManagerEvent::current_session_changed, [&] { ++current_changes; });
+    ASSERT_TRUE(wait_until([&] { return title_of(current_of(*manager)) == tracks_[0].title; }));
+    const int changes_before = current_changes;
+
+    bus_.stop();
+    EXPECT_TRUE(wait_until([&] { return current_of(*manager) == nullptr && sessions_of(*manager).empty(); }));
+    EXPECT_TRUE(wait_until([&] { return current_changes > changes_before; }));
+}
+
+// A player is asked who it is off the bus thread: one that took its name but
+// never answers must not hold up the others' signals and commands. (Asked on
+// the bus thread, each question would stall everything for seconds.)
+TEST_F(MprisPlayers, APlayerThatNeverAnswersHoldsUpNoOther) {
+    EventCounts events;
+    auto mpv = start_mpv({0});
+    const auto manager = start_manager();
+    ASSERT_TRUE(manager);
+    ASSERT_TRUE(wait_until([&] { return title_of(current_of(*manager)) == tracks_[0].title; }));
+    const auto session = current_of(*manager);
+    events.follow(*session);
+
+    const auto silent = sdbus::createSessionBusConnection("org.mpris.MediaPlayer2.silent");  // no event loop
+    std::this_thread::sleep_for(200ms);  // the manager has seen it appear
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(session->try_toggle_play_pause(), true);
+    EXPECT_TRUE(wait_until([&] { return events.playback > 0; }, 3s));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
+
+    // Once its questions have gone unanswered it is a session all the same.
+    EXPECT_TRUE(wait_until([&] { return sessions_of(*manager).size() == 2; }));
+}
+
+TEST_F(MprisPlayers, AStatusChangeWithoutTheNewValueIsReadAgain) {
+    auto mpv = start_mpv({0});
+    ScriptedPlayer scripted("org.mpris.MediaPlayer2.scripted", "Paused");
+    const auto manager = start_manager();
+    ASSERT_TRUE(manager);
+    ASSERT_TRUE(wait_until([&] { return sessions_of(*manager).size() == 2; }));
+    ASSERT_TRUE(wait_until([&] { return title_of(current_of(*manager)) == tracks_[0].title; }));
+
+    scripted.change_status_quietly("Playing");
+    EXPECT_TRUE(wait_until([&] { return app_of(current_of(*manager)) == "scripted"; }))
+        << "the player that started playing last is current";
 }
 
 // Names owned by this test process: every connection has the same process
