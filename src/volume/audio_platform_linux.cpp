@@ -3,9 +3,10 @@
 // Devices are sinks, the default device is the default sink, and an audio
 // session is a sink input: a stream an application plays. A session's level
 // is its average channel volume on the scale where PA_VOLUME_NORM (what
-// mixers show as 100 %) is 1.0, and a new level goes to every channel alike.
-// The server knows no event contexts, so the echo of this program's own
-// changes is recognised by the backend's EchoFilter.
+// mixers show as 100 %) is 1.0, read to a hundredth of a percent, and a new
+// level goes to every channel alike. The server knows no event contexts, so
+// the echo of this program's own changes is recognised by the backend's
+// EchoFilter. A server that restarts is reached again (PulseLink).
 
 #include <chrono>
 #include <memory>
@@ -17,12 +18,14 @@
 #include "volume/audio_platform.hpp"
 #include "volume/echo_filter.hpp"
 #include "volume/pulse_connection_linux.hpp"
+#include "volume/pulse_link_linux.hpp"
 
 namespace olvex::volume {
 
 namespace {
 
 using pulse::PulseConnection;
+using pulse::PulseLink;
 using pulse::StreamRecord;
 
 // Levels the server rescales (a stream whose volume follows its sink's) may
@@ -180,46 +183,68 @@ private:
     std::uint32_t sink_;
 };
 
+class DeviceRegistration final : public Registration {
+public:
+    DeviceRegistration(std::shared_ptr<pulse::DeviceSinks> sinks, int key) : sinks_(std::move(sinks)), key_(key) {}
+    ~DeviceRegistration() override { sinks_->remove(key_); }
+    DeviceRegistration(const DeviceRegistration&) = delete;
+    DeviceRegistration& operator=(const DeviceRegistration&) = delete;
+
+private:
+    std::shared_ptr<pulse::DeviceSinks> sinks_;
+    int key_;
+};
+
+// Every call goes to the server through the link's current connection, so the
+// system outlives a restart of the server; the devices it hands out stay with
+// the connection that listed them.
 class PulseAudioSystem final : public AudioSystem {
 public:
-    explicit PulseAudioSystem(std::shared_ptr<PulseConnection> connection) : connection_(std::move(connection)) {}
+    explicit PulseAudioSystem(std::shared_ptr<PulseLink> link) : link_(std::move(link)) {}
 
     AudioResult<std::vector<AudioDevicePtr>> active_render_devices() override {
-        auto sinks = connection_->sinks();
+        auto connection = link_->connection();
+        if (!connection) return std::unexpected(std::move(connection.error()));
+        auto sinks = (*connection)->sinks();
         if (!sinks) return std::unexpected(std::move(sinks.error()));
         std::vector<AudioDevicePtr> devices;
-        for (const auto& sink : *sinks) devices.push_back(std::make_unique<PulseDevice>(connection_, sink.index));
+        for (const auto& sink : *sinks) devices.push_back(std::make_unique<PulseDevice>(*connection, sink.index));
         return devices;
     }
 
     AudioResult<AudioDevicePtr> default_render_device() override {
-        auto sink = connection_->default_sink();
+        auto connection = link_->connection();
+        if (!connection) return std::unexpected(std::move(connection.error()));
+        auto sink = (*connection)->default_sink();
         if (!sink) return std::unexpected(std::move(sink.error()));
-        return std::make_unique<PulseDevice>(connection_, sink->index);
+        return std::make_unique<PulseDevice>(std::move(*connection), sink->index);
     }
 
+    // Needs no server: the sinks are kept across connections.
     AudioResult<RegistrationPtr> register_endpoint_notifications(
         std::shared_ptr<EndpointNotificationSink> sink) override {
-        return registered(connection_,
-                          [&](pulse::PulseEvents& events) { return events.watch_devices(std::move(sink)); });
+        const int key = link_->devices()->add(std::move(sink));
+        return std::make_unique<DeviceRegistration>(link_->devices(), key);
     }
 
     // What the process's own streams say: application.id stands in for the
     // application user model id, application.process.binary for the
     // executable.
     ProcessIdentity process_identity(std::uint32_t process_id) override {
-        return connection_->process_identity(process_id);
+        auto connection = link_->connection();
+        if (!connection) return {};
+        return (*connection)->process_identity(process_id);
     }
 
 private:
-    std::shared_ptr<PulseConnection> connection_;
+    std::shared_ptr<PulseLink> link_;
 };
 
 // The volume worker and the volume watcher each open the audio system; both
-// get the one connection while it lasts, so that the program keeps a single
-// socket and loop thread, and the watcher hears the echoes of the worker's
-// changes through the same echo filter. A connection whose server went away
-// is not handed out again: the next opening connects anew.
+// get the one link while either holds it, so that the program keeps a single
+// socket and loop thread, the watcher hears the echoes of the worker's changes
+// through the same echo filter, and a connection opened anew by either serves
+// both. Once neither holds it, the next opening starts a new link.
 class PulseAudioBackend final : public AudioBackend {
 public:
     AudioResult<void> join_multithreaded_apartment() override { return {}; }
@@ -231,22 +256,27 @@ public:
         return context;
     }
 
+    // Fails when no server answers now.
     AudioResult<std::shared_ptr<AudioSystem>> open_audio_system() override {
-        std::lock_guard lock(mutex_);
-        auto connection = connection_.lock();
-        if (!connection || !connection->usable()) {
-            auto opened = PulseConnection::open(echoes_);
-            if (!opened) return std::unexpected(std::move(opened.error()));
-            connection = std::move(*opened);
-            connection_ = connection;
-        }
-        return std::make_shared<PulseAudioSystem>(std::move(connection));
+        auto link = shared_link();
+        if (auto connection = link->connection(); !connection) return std::unexpected(std::move(connection.error()));
+        return std::make_shared<PulseAudioSystem>(std::move(link));
     }
 
 private:
+    std::shared_ptr<PulseLink> shared_link() {
+        const std::lock_guard lock(mutex_);
+        auto link = link_.lock();
+        if (!link) {
+            link = std::make_shared<PulseLink>(echoes_);
+            link_ = link;
+        }
+        return link;
+    }
+
     std::shared_ptr<EchoFilter> echoes_ = std::make_shared<EchoFilter>(ECHO_WINDOW, ECHO_LEVEL_TOLERANCE);
     std::mutex mutex_;
-    std::weak_ptr<PulseConnection> connection_;
+    std::weak_ptr<PulseLink> link_;
 };
 
 }  // namespace

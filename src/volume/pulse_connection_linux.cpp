@@ -135,10 +135,12 @@ AudioResult<void> PulseConnection::await(pa_operation* operation, Answer& reply,
     return {};
 }
 
-PulseConnection::PulseConnection(std::shared_ptr<EchoFilter> echoes) : echoes_(std::move(echoes)), events_(echoes_) {}
+PulseConnection::PulseConnection(std::shared_ptr<EchoFilter> echoes, std::shared_ptr<DeviceSinks> devices)
+    : echoes_(std::move(echoes)), events_(echoes_, std::move(devices)) {}
 
-AudioResult<std::shared_ptr<PulseConnection>> PulseConnection::open(std::shared_ptr<EchoFilter> echoes) {
-    std::shared_ptr<PulseConnection> connection(new PulseConnection(std::move(echoes)));
+AudioResult<std::shared_ptr<PulseConnection>> PulseConnection::open(std::shared_ptr<EchoFilter> echoes,
+                                                                    std::shared_ptr<DeviceSinks> devices) {
+    std::shared_ptr<PulseConnection> connection(new PulseConnection(std::move(echoes), std::move(devices)));
     if (auto connected = connection->connect(); !connected) return std::unexpected(std::move(connected.error()));
     return connection;
 }
@@ -179,6 +181,7 @@ AudioResult<void> PulseConnection::connect() {
     auto name = default_sink_name();
     if (!name) return std::unexpected(std::move(name.error()));
     events_.set_default_sink(std::move(*name));
+    established_ = true;
     return {};
 }
 
@@ -294,7 +297,9 @@ void PulseConnection::remember_identities(const std::vector<StreamRecord>& recor
 
 void PulseConnection::on_state(pa_context* context, void* self) {
     auto& connection = *static_cast<PulseConnection*>(self);
-    if (pa_context_get_state(context) == PA_CONTEXT_FAILED) connection.events_.connection_lost();
+    if (pa_context_get_state(context) == PA_CONTEXT_FAILED && connection.established_) {
+        connection.events_.connection_lost();
+    }
     pa_threaded_mainloop_signal(connection.loop_, 0);
 }
 

@@ -36,7 +36,8 @@ public:
     // Connects to the server named by PULSE_SERVER (else the usual places),
     // never starting one, and subscribes to sink, sink input and server
     // changes. Fails when no server answers.
-    [[nodiscard]] static AudioResult<std::shared_ptr<PulseConnection>> open(std::shared_ptr<EchoFilter> echoes);
+    [[nodiscard]] static AudioResult<std::shared_ptr<PulseConnection>> open(std::shared_ptr<EchoFilter> echoes,
+                                                                            std::shared_ptr<DeviceSinks> devices);
 
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
@@ -80,7 +81,7 @@ private:
         pa_threaded_mainloop* loop_;
     };
 
-    explicit PulseConnection(std::shared_ptr<EchoFilter> echoes);
+    PulseConnection(std::shared_ptr<EchoFilter> echoes, std::shared_ptr<DeviceSinks> devices);
     AudioResult<void> connect();
     AudioResult<void> subscribe();
     AudioResult<std::string> default_sink_name();
@@ -97,6 +98,9 @@ private:
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     PulseEvents events_;
+    // Only a connection that was up can be lost; one that never came up is
+    // just a failed attempt.
+    bool established_ = false;
     std::mutex identities_mutex_;
     std::map<std::uint32_t, ProcessIdentity> identities_;
 };

@@ -31,6 +31,33 @@ void call_each(const std::vector<std::shared_ptr<Sink>>& sinks, Call&& call) {
 
 }  // namespace
 
+int DeviceSinks::add(std::shared_ptr<EndpointNotificationSink> sink) {
+    const std::lock_guard lock(mutex_);
+    sinks_.emplace(next_key_, std::move(sink));
+    return next_key_++;
+}
+
+void DeviceSinks::remove(int key) {
+    const std::lock_guard lock(mutex_);
+    sinks_.erase(key);
+}
+
+void DeviceSinks::default_changed() {
+    call_each(copies(),
+              [](EndpointNotificationSink& sink) { sink.on_default_device_changed(RENDER_FLOW, CONSOLE_ROLE); });
+}
+
+void DeviceSinks::device_event(DeviceEventKind kind) {
+    call_each(copies(), [&](EndpointNotificationSink& sink) { sink.on_device_event(kind); });
+}
+
+std::vector<std::shared_ptr<EndpointNotificationSink>> DeviceSinks::copies() const {
+    std::vector<std::shared_ptr<EndpointNotificationSink>> sinks;
+    const std::lock_guard lock(mutex_);
+    for (const auto& [key, sink] : sinks_) sinks.push_back(sink);
+    return sinks;
+}
+
 void PulseEvents::attach(pa_context* context) { pa_context_set_subscribe_callback(context, &on_event, this); }
 
 int PulseEvents::watch_stream(std::uint32_t stream, StreamVolume now, std::shared_ptr<SessionEventSink> sink) {
@@ -49,22 +76,17 @@ int PulseEvents::watch_sink_volume(std::uint32_t sink_index, StreamVolume now,
     return next_key_++;
 }
 
-int PulseEvents::watch_devices(std::shared_ptr<EndpointNotificationSink> sink) {
-    devices_.emplace(next_key_, std::move(sink));
-    return next_key_++;
-}
-
 void PulseEvents::unwatch(int key) {
     streams_.erase(key);
     creations_.erase(key);
     sink_volumes_.erase(key);
-    devices_.erase(key);
 }
 
 void PulseEvents::connection_lost() {
     std::vector<std::shared_ptr<SessionEventSink>> sinks;
     for (const auto& [key, watch] : streams_) sinks.push_back(watch.sink);
     call_each(sinks, [](SessionEventSink& sink) { sink.on_session_disconnected(); });
+    devices_->default_changed();
 }
 
 void PulseEvents::on_event(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
@@ -97,9 +119,9 @@ void PulseEvents::stream_event(pa_context* context, unsigned kind, std::uint32_t
 
 void PulseEvents::sink_event(pa_context* context, unsigned kind, std::uint32_t index) {
     if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
-        device_event(DeviceEventKind::added);
+        devices_->device_event(DeviceEventKind::added);
     } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-        device_event(DeviceEventKind::removed);
+        devices_->device_event(DeviceEventKind::removed);
     } else if (kind == PA_SUBSCRIPTION_EVENT_CHANGE && watches_sink_volume(index)) {
         forget_operation(pa_context_get_sink_info_by_index(context, index, &on_changed_sink, this));
     }
@@ -182,21 +204,13 @@ void PulseEvents::sink_changed(std::uint32_t sink_index, StreamVolume volume) {
     call_each(sinks, [&](EndpointVolumeSink& sink) { sink.on_notify(level, volume.muted, SOMEONE_ELSES); });
 }
 
-void PulseEvents::device_event(DeviceEventKind kind) {
-    std::vector<std::shared_ptr<EndpointNotificationSink>> sinks;
-    for (const auto& [key, sink] : devices_) sinks.push_back(sink);
-    call_each(sinks, [&](EndpointNotificationSink& sink) { sink.on_device_event(kind); });
-}
-
 // The server announces many changes of its own (default source, sample
 // rates, ...); only a new default sink is a new default output device.
 void PulseEvents::server_changed(const char* default_sink) {
     const std::string name = default_sink != nullptr ? default_sink : "";
     if (name == default_sink_) return;
     default_sink_ = name;
-    std::vector<std::shared_ptr<EndpointNotificationSink>> sinks;
-    for (const auto& [key, sink] : devices_) sinks.push_back(sink);
-    call_each(sinks, [](EndpointNotificationSink& sink) { sink.on_default_device_changed(RENDER_FLOW, CONSOLE_ROLE); });
+    devices_->default_changed();
 }
 
 bool PulseEvents::watches_stream(std::uint32_t stream) const {

@@ -13,7 +13,8 @@
 // is tagged with that change's context; every other change comes with none.
 //
 // Everything here runs with the main loop locked: callbacks on the loop thread
-// hold its lock, and every other caller takes it first.
+// hold its lock, and every other caller takes it first. Device events go to
+// DeviceSinks instead, which outlive any one connection.
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
@@ -22,17 +23,39 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "volume/audio_platform.hpp"
 #include "volume/echo_filter.hpp"
 
 namespace olvex::volume::pulse {
 
+// The sinks told of device events. They are registered once, whichever
+// connection is current, and hear of every connection the program opens.
+// Sinks are called outside the lock, so one may be called just after it was
+// removed.
+class DeviceSinks {
+public:
+    [[nodiscard]] int add(std::shared_ptr<EndpointNotificationSink> sink);
+    void remove(int key);
+    void default_changed();
+    void device_event(DeviceEventKind kind);
+
+private:
+    [[nodiscard]] std::vector<std::shared_ptr<EndpointNotificationSink>> copies() const;
+
+    mutable std::mutex mutex_;
+    int next_key_ = 1;
+    std::map<int, std::shared_ptr<EndpointNotificationSink>> sinks_;
+};
+
 class PulseEvents {
 public:
-    explicit PulseEvents(std::shared_ptr<EchoFilter> echoes) : echoes_(std::move(echoes)) {}
+    PulseEvents(std::shared_ptr<EchoFilter> echoes, std::shared_ptr<DeviceSinks> devices)
+        : echoes_(std::move(echoes)), devices_(std::move(devices)) {}
     PulseEvents(const PulseEvents&) = delete;
     PulseEvents& operator=(const PulseEvents&) = delete;
 
@@ -45,14 +68,16 @@ public:
     [[nodiscard]] int watch_new_streams(std::uint32_t sink_index, std::shared_ptr<SessionCreationSink> sink);
     [[nodiscard]] int watch_sink_volume(std::uint32_t sink_index, StreamVolume now,
                                         std::shared_ptr<EndpointVolumeSink> sink);
-    [[nodiscard]] int watch_devices(std::shared_ptr<EndpointNotificationSink> sink);
     void unwatch(int key);
 
     // The default sink's name as last seen, against which server changes are
     // measured.
     void set_default_sink(std::string name) { default_sink_ = std::move(name); }
 
-    // The connection broke: every watched stream is disconnected for good.
+    // The connection broke: every watched stream is disconnected for good,
+    // and every registration made on it is dead. The device sinks hear of a
+    // new default device, as if the old one had gone, so that whoever watches
+    // registers anew (through the next connection).
     void connection_lost();
 
 private:
@@ -84,18 +109,17 @@ private:
     void stream_changed(std::uint32_t stream, StreamVolume volume);
     void stream_removed(std::uint32_t stream);
     void sink_changed(std::uint32_t sink_index, StreamVolume volume);
-    void device_event(DeviceEventKind kind);
     void server_changed(const char* default_sink);
     [[nodiscard]] bool watches_stream(std::uint32_t stream) const;
     [[nodiscard]] bool watches_sink_volume(std::uint32_t sink_index) const;
 
     std::shared_ptr<EchoFilter> echoes_;
+    std::shared_ptr<DeviceSinks> devices_;
     std::string default_sink_;
     int next_key_ = 1;
     std::map<int, StreamWatch> streams_;
     std::map<int, CreationWatch> creations_;
     std::map<int, SinkVolumeWatch> sink_volumes_;
-    std::map<int, std::shared_ptr<EndpointNotificationSink>> devices_;
     std::map<std::uint32_t, std::uint32_t> stream_sinks_;  // where each stream seen since was playing
 };
 

@@ -61,8 +61,13 @@ StreamRecord stream_record(const pa_sink_input_info& info) {
     return record;
 }
 
+// A level set here becomes the nearest channel volume, 1/65536 apart; read
+// back unrounded, 0.4 would be 0.39999 and show as 39 % wherever percentages
+// are cut off. Rounded to a hundredth of a percent, every level of that
+// precision, and every percentage a mixer sets, reads back as it was set.
 float level_of(std::uint32_t volume) {
-    const double level = static_cast<double>(volume) / static_cast<double>(PA_VOLUME_NORM);
+    constexpr double STEPS = 10000.0;
+    const double level = std::round(static_cast<double>(volume) * STEPS / static_cast<double>(PA_VOLUME_NORM)) / STEPS;
     return static_cast<float>(std::min(level, 1.0));
 }
 

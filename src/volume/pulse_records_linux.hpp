@@ -42,8 +42,9 @@ struct StreamRecord {
 [[nodiscard]] SinkRecord sink_record(const pa_sink_info& info);
 [[nodiscard]] StreamRecord stream_record(const pa_sink_input_info& info);
 
-// A channel volume as a level: PA_VOLUME_NORM, what mixers show as 100 %, is
-// 1.0; louder volumes read as 1.0, since levels end there.
+// A channel volume as a level to a hundredth of a percent: PA_VOLUME_NORM,
+// what mixers show as 100 %, is 1.0; louder volumes read as 1.0, since levels
+// end there.
 [[nodiscard]] float level_of(std::uint32_t volume);
 // A level (0.0 to 1.0, anything else clamped) as a channel volume.
 [[nodiscard]] std::uint32_t volume_of(float level);

@@ -176,14 +176,24 @@ PrivateSessionBus::PrivateSessionBus() {
     }
 }
 
-PrivatePulseServer::PrivatePulseServer(const std::vector<std::string>& sink_names) {
-    const auto socket = folder_.path() / "pulse.sock";
-    server_ = "unix:" + socket.string();
+PrivatePulseServer::PrivatePulseServer(const std::vector<std::string>& sink_names) : sink_names_(sink_names) {
+    server_ = "unix:" + (folder_.path() / "pulse.sock").string();
     ::chmod(folder_.path().c_str(), 0755);
+    start();
+}
+
+bool PrivatePulseServer::restart() {
+    daemon_.reset();
+    start();
+    return started_;
+}
+
+void PrivatePulseServer::start() {
+    const auto socket = folder_.path() / "pulse.sock";
     std::vector<std::string> argv{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
                                   "--use-pid-file=no", "--disable-shm=yes", "-L",
                                   "module-native-protocol-unix auth-anonymous=1 socket=" + socket.string()};
-    for (const auto& sink : sink_names) {
+    for (const auto& sink : sink_names_) {
         argv.insert(argv.end(), {"-L", "module-null-sink sink_name=" + sink});
     }
     const auto home = folder_.path().string();

@@ -75,6 +75,10 @@ public:
     [[nodiscard]] bool started() const { return !address_.empty(); }
     // The value for DBUS_SESSION_BUS_ADDRESS.
     [[nodiscard]] const std::string& address() const { return address_; }
+    // Ends the daemon now, dropping every connection to it.
+    void stop() {
+        if (daemon_) daemon_->stop();
+    }
 
 private:
     TempFolder folder_;
@@ -93,8 +97,14 @@ public:
     // Runs pactl against this server with `arguments`; its standard output,
     // or nothing if it failed.
     [[nodiscard]] std::optional<std::string> pactl(const std::vector<std::string>& arguments) const;
+    // Ends the server and starts a new one with the same sinks on the same
+    // socket, as a sound server that restarts does; whether it started.
+    bool restart();
 
 private:
+    void start();
+
+    std::vector<std::string> sink_names_;
     TempFolder folder_;
     std::string server_;
     std::optional<ChildProcess> daemon_;

@@ -3,14 +3,19 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/channel.hpp"
 #include "fakes/fake_media_platform.hpp"
@@ -176,15 +181,21 @@ TEST_F(PulseAudioTest, ALevelReachesEveryChannelAndReadsBackAsMixersShowIt) {
     EXPECT_EQ(occurrences(stream_volumes(), "32768 /  50%"), 4) << stream_volumes();
     EXPECT_EQ(session_of(*system, player.pid())->level(), 0.5f);
 
+    // 0.4 and 0.33 are no whole number of channel volume units.
+    ASSERT_TRUE(session->set_level(0.4f, OURS));
+    EXPECT_EQ(session->level(), 0.4f);
+    EXPECT_EQ(session_of(*system, player.pid())->level(), 0.4f) << "read back as it was set";
     ASSERT_TRUE(session->set_level(0.33f, OURS));
     EXPECT_EQ(occurrences(stream_volumes(), "/  33%"), 4) << stream_volumes();
-    EXPECT_NEAR(session_of(*system, player.pid())->level().value(), 0.33f, 1.0f / 65536);
+    EXPECT_EQ(session_of(*system, player.pid())->level(), 0.33f);
 
     ASSERT_TRUE(session->set_muted(true, OURS));
     const auto muted = session_of(*system, player.pid());
     EXPECT_EQ(muted->muted(), true);
-    EXPECT_NEAR(muted->level().value(), 0.33f, 1.0f / 65536) << "muting keeps the level";
+    EXPECT_EQ(muted->level(), 0.33f) << "muting keeps the level";
 
+    ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "27%"}));
+    EXPECT_EQ(session_of(*system, player.pid())->level(), 0.27f) << "a mixer's percentage, as it shows it";
     ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "150%"}));
     EXPECT_EQ(session_of(*system, player.pid())->level(), 1.0f) << "levels end at 1.0";
 }
@@ -207,7 +218,7 @@ TEST_F(PulseAudioTest, OurOwnChangesComeBackWithOurContextAndOthersWithNone) {
     ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "30%"}));
     heard = recorder->next(Heard::Kind::volume);
     ASSERT_TRUE(heard);
-    EXPECT_NEAR(heard->level, 0.3f, 1.0f / 65536);
+    EXPECT_EQ(heard->level, 0.3f);
     EXPECT_FALSE(heard->muted);
     EXPECT_EQ(heard->context, std::nullopt);
 
@@ -282,9 +293,9 @@ TEST_F(PulseAudioTest, MasterVolumeAndDefaultSinkChangesAreAnnounced) {
     ASSERT_TRUE(server_->pactl({"set-sink-volume", "testsink", "40%"}));
     const auto heard = recorder->next(Heard::Kind::master);
     ASSERT_TRUE(heard);
-    EXPECT_NEAR(heard->level, 0.4f, 1.0f / 65536);
+    EXPECT_EQ(heard->level, 0.4f);
     EXPECT_NE(heard->context, OURS);
-    EXPECT_NEAR(volume->master_level().value(), 0.4f, 1.0f / 65536);
+    EXPECT_EQ(volume->master_level(), 0.4f);
     ASSERT_TRUE(server_->pactl({"set-sink-mute", "testsink", "1"}));
     EXPECT_TRUE(recorder->next(Heard::Kind::master));
     EXPECT_EQ(volume->muted(), true);
@@ -306,7 +317,9 @@ TEST(PulseAudioWithoutServerTest, OpeningFailsWithAClearMessageAndStartsNoServer
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
 }
 
-TEST_F(PulseAudioTest, AServerThatDiesGivesErrorsAndTheNextOpeningConnectsAnew) {
+// What was listed or registered through a lost connection stays with it; the
+// system itself reaches the next server, and device watchers hear of both.
+TEST_F(PulseAudioTest, AfterTheServerDiesTheSameSystemReachesTheNextOne) {
     ChildProcess player = play("tone player");
     const auto system = open();
     ASSERT_TRUE(system);
@@ -314,10 +327,12 @@ TEST_F(PulseAudioTest, AServerThatDiesGivesErrorsAndTheNextOpeningConnectsAnew) 
     ASSERT_TRUE(session);
     const auto recorder = std::make_shared<Recorder>();
     const auto registration = session->register_events(recorder);
-    ASSERT_TRUE(registration);
+    const auto devices = system->register_endpoint_notifications(recorder);
+    ASSERT_TRUE(registration && devices);
 
     server_.reset();
     EXPECT_TRUE(recorder->next(Heard::Kind::disconnected));
+    EXPECT_TRUE(recorder->next(Heard::Kind::default_device)) << "so that watchers register anew";
     EXPECT_FALSE(system->active_render_devices());
     EXPECT_FALSE(system->default_render_device());
     EXPECT_FALSE(session->set_level(0.5f, OURS));
@@ -325,9 +340,58 @@ TEST_F(PulseAudioTest, AServerThatDiesGivesErrorsAndTheNextOpeningConnectsAnew) 
     server_.emplace();
     ASSERT_TRUE(server_->started());
     environment_.emplace("PULSE_SERVER", server_->server());
-    const auto reopened = open();
-    ASSERT_TRUE(reopened);
-    EXPECT_TRUE(reopened->active_render_devices());
+    EXPECT_EQ(system->active_render_devices().value().size(), 2U);
+    EXPECT_TRUE(recorder->next(Heard::Kind::default_device)) << "the next connection";
+    EXPECT_FALSE(session->set_level(0.5f, OURS)) << "a stream index means nothing to another server";
+    ASSERT_TRUE(server_->pactl({"set-default-sink", "othersink"}));
+    EXPECT_TRUE(recorder->next(Heard::Kind::default_device)) << "device events of the next server";
+}
+
+// A unix socket that takes connections and never answers: a hung server.
+class SilentSocket {
+public:
+    explicit SilentSocket(const std::filesystem::path& path) : descriptor_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.string().copy(address.sun_path, sizeof(address.sun_path) - 1);
+        listening_ = descriptor_ >= 0 &&
+                     ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                     ::listen(descriptor_, 8) == 0;
+    }
+    ~SilentSocket() {
+        if (descriptor_ >= 0) ::close(descriptor_);
+    }
+    SilentSocket(const SilentSocket&) = delete;
+    SilentSocket& operator=(const SilentSocket&) = delete;
+    [[nodiscard]] bool listening() const { return listening_; }
+
+private:
+    int descriptor_;
+    bool listening_ = false;
+};
+
+TEST_F(PulseAudioTest, AServerThatNeverAnswersIsNotWaitedForOnEveryCall) {
+    const auto system = open();
+    ASSERT_TRUE(system);
+    const auto recorder = std::make_shared<Recorder>();
+    const auto devices = system->register_endpoint_notifications(recorder);
+    ASSERT_TRUE(devices);
+    server_.reset();
+    ASSERT_TRUE(recorder->next(Heard::Kind::default_device)) << "the connection is seen lost";
+    testing_support::TempFolder folder;
+    const SilentSocket silent(folder.path() / "silent.sock");
+    ASSERT_TRUE(silent.listening());
+    environment_.emplace("PULSE_SERVER", "unix:" + (folder.path() / "silent.sock").string());
+
+    const auto first = std::chrono::steady_clock::now();
+    const auto waited = system->active_render_devices();
+    ASSERT_FALSE(waited);
+    EXPECT_THAT(waited.error().message, HasSubstr("could not connect to the sound server"));
+    ASSERT_GT(std::chrono::steady_clock::now() - first, 1s) << "the attempt waited for an answer";
+    const auto next = std::chrono::steady_clock::now();
+    EXPECT_FALSE(system->default_render_device());
+    EXPECT_FALSE(system->active_render_devices());
+    EXPECT_LT(std::chrono::steady_clock::now() - next, 1s) << "calls right after it fail at once";
 }
 
 TEST_F(PulseAudioTest, ConnectionsComeAndGoWhileChangesFlow) {
@@ -353,35 +417,89 @@ TEST_F(PulseAudioTest, ConnectionsComeAndGoWhileChangesFlow) {
     mixer.join();
 }
 
-// The portable volume worker over this backend: the device's change is
-// reported once, a mixer's change once more.
-TEST_F(PulseAudioTest, TheVolumeWorkerSetsAndReportsThePlayingApplication) {
-    ChildProcess player = play("tone player");
-    ASSERT_TRUE(session_of(*open(), player.pid()));
-    auto media = std::make_shared<testing_support::FakeMediaManager>();
-    auto media_session = media->make_session("A");
-    testing_support::FakeTrack track;
-    track.source_app_id = "pacat";
-    media_session->set_track(track);
-    media->set_current(media_session);
+// The portable volume worker over this backend, for paplay's streams (their
+// process binary is pacat).
+class PulseVolumeWorkerTest : public PulseAudioTest {
+protected:
+    void start_worker() {
+        auto media = std::make_shared<testing_support::FakeMediaManager>();
+        auto media_session = media->make_session("A");
+        testing_support::FakeTrack track;
+        track.source_app_id = "pacat";
+        media_session->set_track(track);
+        media->set_current(media_session);
+        auto [commands, command_receiver] = channel<VolumeCommand>();
+        auto [outbound, outbound_receiver] = channel<device::HostMessage>();
+        commands_.emplace(std::move(commands));
+        reports_.emplace(std::move(outbound_receiver));
+        start_volume_worker({backend_, std::move(command_receiver), std::move(outbound),
+                             std::make_shared<VolumeState>(), media::start_watcher(media).value(), &applications_});
+    }
 
-    auto [commands, command_receiver] = channel<VolumeCommand>();
-    auto [outbound, outbound_receiver] = channel<device::HostMessage>();
-    CurrentApplicationChannel applications;
-    start_volume_worker({backend_, std::move(command_receiver), std::move(outbound), std::make_shared<VolumeState>(),
-                         media::start_watcher(media).value(), &applications});
-    const auto next_report = [&](std::chrono::milliseconds wait) -> std::optional<device::Volume> {
-        auto message = outbound_receiver.recv_for(wait);
+    void set_level(float level) {
+        commands_->send(VolumeCommand{VolumeCommand::Kind::SetLevel, false, level, "pacat"});
+    }
+
+    std::optional<device::Volume> next_report(std::chrono::milliseconds wait) {
+        auto message = reports_->recv_for(wait);
         if (!message) return std::nullopt;
         return std::get<device::Volume>(*message);
-    };
-    EXPECT_EQ(next_report(5s), (device::Volume{100.0, false}));
-    std::this_thread::sleep_for(1s);  // time for the watcher to register on the stream
+    }
 
-    commands.send(VolumeCommand{VolumeCommand::Kind::SetLevel, false, 0.5f, "pacat"});
+    // The watcher registers on a stream some time after it starts: the mixer
+    // sets one level after another (none that the tests set) until one is
+    // reported; then the reports are let settle.
+    bool watcher_reports_mixer_changes() {
+        for (int percent = 60; percent < 100; ++percent) {
+            if (!server_->pactl({"set-sink-input-volume", only_stream(), std::to_string(percent) + "%"})) continue;
+            if (!next_report(250ms)) continue;
+            while (next_report(500ms)) {
+            }
+            return true;
+        }
+        return false;
+    }
+
+    CurrentApplicationChannel applications_;
+    std::optional<Sender<VolumeCommand>> commands_;
+    std::optional<Receiver<device::HostMessage>> reports_;
+};
+
+// The device's change is reported once, a mixer's change once more.
+TEST_F(PulseVolumeWorkerTest, TheVolumeWorkerSetsAndReportsThePlayingApplication) {
+    ChildProcess player = play("tone player");
+    ASSERT_TRUE(session_of(*open(), player.pid()));
+    start_worker();
+    EXPECT_EQ(next_report(5s), (device::Volume{100.0, false}));
+    ASSERT_TRUE(watcher_reports_mixer_changes());
+
+    set_level(0.5f);
     EXPECT_EQ(next_report(5s), (device::Volume{50.0, false}));
     EXPECT_FALSE(next_report(700ms)) << "the echo of the device's own change";
 
+    ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "25%"}));
+    EXPECT_EQ(next_report(5s), (device::Volume{25.0, false}));
+}
+
+// Sound servers restart (pipewire-pulse on every update); the device keeps
+// control of the application that plays on the new one.
+TEST_F(PulseVolumeWorkerTest, TheVolumeWorkerCarriesOnAfterTheServerRestarts) {
+    std::optional<ChildProcess> player(play("tone player"));
+    ASSERT_TRUE(session_of(*open(), player->pid()));
+    start_worker();
+    EXPECT_EQ(next_report(5s), (device::Volume{100.0, false}));
+    ASSERT_TRUE(watcher_reports_mixer_changes());
+
+    ASSERT_TRUE(server_->restart());
+    player.reset();
+    player.emplace(play("tone player"));
+    ASSERT_TRUE(wait_until([&] { return !only_stream().empty(); }));
+
+    set_level(0.4f);
+    EXPECT_EQ(next_report(5s), (device::Volume{static_cast<double>(0.4f) * 100.0, false}))
+        << "the level set, read back unchanged";
+    EXPECT_EQ(occurrences(stream_volumes(), "/  40%"), 2) << stream_volumes();
+    ASSERT_TRUE(watcher_reports_mixer_changes()) << "the watcher registered on the new server";
     ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "25%"}));
     EXPECT_EQ(next_report(5s), (device::Volume{25.0, false}));
 }
