@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +53,18 @@ std::string shell_quoted(const std::string& text) {
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+// Where `name` is found the way a shell finds it.
+std::optional<std::string> path_of_program(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* search = std::getenv("PATH");
+    std::istringstream folders(search != nullptr ? search : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const auto candidate = std::filesystem::path(folder.empty() ? "." : folder) / name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool program_available(const std::string& program) {
@@ -83,26 +95,33 @@ std::optional<std::string> run_command(const std::string& command_line) {
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> extra_environment,
                            std::optional<std::filesystem::path> output) {
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
+    const auto program = path_of_program(argv.at(0));
+    if (!program) return;
     const std::string sink = output ? output->string() : "/dev/null";
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, sink.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    // A process group of its own, so that ending it also ends what it started
-    // (runuser's child, say).
-    posix_spawnattr_t attributes;
-    ::posix_spawnattr_init(&attributes);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    ::posix_spawnattr_setpgroup(&attributes, 0);
     auto settings = environment_with(extra_environment);
     auto arguments = pointers_to(argv);
     auto environment = pointers_to(settings);
-    if (::posix_spawnp(&pid_, arguments[0], &actions, &attributes, arguments.data(), environment.data()) != 0) {
-        pid_ = 0;
+    const pid_t parent = ::getpid();
+    // Everything is prepared before the fork: the child only makes system
+    // calls until it executes the program.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A process group of its own, so that ending it also ends what it
+        // started (a player's helpers, say); and an end of its own should the
+        // test die before it could end the program itself.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        const int input = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(sink.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (input < 0 || out < 0) ::_exit(127);
+        ::dup2(input, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        ::execve(program->c_str(), arguments.data(), environment.data());
+        ::_exit(127);
     }
-    ::posix_spawnattr_destroy(&attributes);
-    ::posix_spawn_file_actions_destroy(&actions);
+    pid_ = child > 0 ? child : 0;
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +18,13 @@ namespace {
 constexpr auto STOP_PATIENCE = std::chrono::seconds(2);
 constexpr auto STOP_POLL = std::chrono::milliseconds(20);
 
-[[noreturn]] void become_program(const std::vector<std::string>& argv, const std::string& port, int output) {
+[[noreturn]] void become_program(const std::vector<std::string>& argv, const std::string& port, int output,
+                                 pid_t simulator) {
     ::setpgid(0, 0);  // keys typed at the simulator's terminal are not the program's signals
+    // Should the simulator be killed, the program must not stay behind
+    // searching for a port that is gone.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != simulator) ::_exit(127);
     const int nothing = ::open("/dev/null", O_RDONLY);
     ::dup2(nothing, STDIN_FILENO);
     ::dup2(output, STDOUT_FILENO);
@@ -39,6 +45,7 @@ std::expected<CompanionProcess, Error> CompanionProcess::start(const std::vector
                                                                const std::string& port) {
     int pipe_ends[2];
     if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return std::unexpected(system_error("pipe2"));
+    const pid_t simulator = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         const Error error = system_error("fork");
@@ -46,7 +53,7 @@ std::expected<CompanionProcess, Error> CompanionProcess::start(const std::vector
         ::close(pipe_ends[1]);
         return std::unexpected(error);
     }
-    if (pid == 0) become_program(argv, port, pipe_ends[1]);
+    if (pid == 0) become_program(argv, port, pipe_ends[1], simulator);
     ::close(pipe_ends[1]);
     ::fcntl(pipe_ends[0], F_SETFL, ::fcntl(pipe_ends[0], F_GETFL) | O_NONBLOCK);
     return CompanionProcess(pid, pipe_ends[0]);
