@@ -17,11 +17,12 @@ std::optional<int> hex_value(char digit) {
     return std::nullopt;
 }
 
-// A decoded NUL could never name a file, so it counts as malformed.
+// A NUL, decoded or not, could never name a file, so it counts as malformed.
 std::optional<std::string> percent_decoded(std::string_view text) {
     std::string decoded;
     decoded.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\0') return std::nullopt;
         if (text[i] != '%') {
             decoded += text[i];
             continue;

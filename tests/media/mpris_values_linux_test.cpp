@@ -75,6 +75,8 @@ TEST(MprisValues, OnlyLocalFileUrlsGiveAPathWithEscapesDecoded) {
                                 "file:///tmp/c.png?size=2", "file:///tmp/c.png#x", ""}) {
         EXPECT_EQ(local_file_path(refused), std::nullopt) << refused;
     }
+    using namespace std::string_view_literals;
+    EXPECT_EQ(local_file_path("file:///tmp/a\0b.png"sv), std::nullopt);  // a raw NUL, too
 }
 
 std::optional<std::string> thumbnail_bytes(const std::filesystem::path& path) {
