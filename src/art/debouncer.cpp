@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 namespace olvex::art {
 

@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "device/json_number.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 namespace olvex::device {
 namespace {

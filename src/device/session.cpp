@@ -13,7 +13,7 @@
 #include "base/thread.hpp"
 #include "device/line_buffer.hpp"
 #include "device/messages.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 namespace olvex::device {
 

@@ -9,7 +9,7 @@
 #include "base/standard_streams.hpp"
 #include "device/event_handler.hpp"
 #include "device/session.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "main/outbound_pump.hpp"
 #include "media/subscriber.hpp"
 #include "media/watcher.hpp"

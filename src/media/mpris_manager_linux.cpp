@@ -19,7 +19,7 @@
 #include "base/channel.hpp"
 #include "base/failure.hpp"
 #include "base/thread.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "media/current_player.hpp"
 #include "media/mpris_bus_linux.hpp"
 #include "media/mpris_events_linux.hpp"

@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 namespace olvex::media {
 

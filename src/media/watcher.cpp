@@ -10,7 +10,7 @@
 #include "base/channel.hpp"
 #include "base/failure.hpp"
 #include "base/thread.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 namespace olvex::media {
 

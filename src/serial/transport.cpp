@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 
 #include "base/thread.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 namespace olvex::serial {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "base/thread.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "volume/session_matching.hpp"
 
 namespace olvex::volume {

@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "base/thread.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "media/commands.hpp"
 #include "volume/volume_control.hpp"
 

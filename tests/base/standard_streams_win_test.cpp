@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "support/temp_folder.hpp"
 
 namespace olvex {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "base/channel.hpp"
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "main/outbound_pump.hpp"
 
 namespace olvex {

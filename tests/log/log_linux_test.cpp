@@ -13,8 +13,8 @@
 
 #include "base/failure.hpp"
 #include "base/thread.hpp"
-#include "main/log.hpp"
-#include "main/log_platform.hpp"
+#include "log/log.hpp"
+#include "log/log_platform.hpp"
 #include "support/temp_folder.hpp"
 
 namespace olvex {
@@ -131,7 +131,7 @@ TEST_F(LogFile, FailureOnAWorkerThreadIsRecordedAsUnnamed) {
         text = read_file(file());
     }
     set_failure_recorder(nullptr);
-    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\[\d+s\] thread 'unnamed' panicked at tests/main/log_linux_test\.cpp:)" +
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\[\d+s\] thread 'unnamed' panicked at tests/log/log_linux_test\.cpp:)" +
                                                   std::to_string(line) + R"(:\d+:\nqueue vanished\n)")))
         << text;
 }
@@ -146,7 +146,7 @@ TEST_F(LogFile, UncaughtExceptionOnTheMainThreadIsRecordedAsMain) {
         },
         testing::ExitedWithCode(EXIT_FAILURE), "");
     EXPECT_TRUE(std::regex_match(read_file(file()),
-                                 std::regex(R"(\[\d+s\] thread 'main' panicked at tests/main/log_linux_test\.cpp:\d+:\d+:\nstart-up broke\n)")))
+                                 std::regex(R"(\[\d+s\] thread 'main' panicked at tests/log/log_linux_test\.cpp:\d+:\d+:\nstart-up broke\n)")))
         << read_file(file());
 }
 

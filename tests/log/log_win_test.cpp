@@ -6,7 +6,7 @@
 #include <regex>
 #include <string>
 
-#include "main/log.hpp"
+#include "log/log.hpp"
 #include "support/temp_folder.hpp"
 
 namespace olvex {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <system_error>
 
-#include "main/log.hpp"
-#include "main/log_platform.hpp"
+#include "log/log.hpp"
+#include "log/log_platform.hpp"
 
 namespace olvex {
 

@@ -1,10 +1,10 @@
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 #include <gtest/gtest.h>
 
 #include <source_location>
 
-#include "main/log_platform.hpp"
+#include "log/log_platform.hpp"
 #include "support/temp_folder.hpp"
 
 namespace olvex {

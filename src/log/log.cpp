@@ -1,4 +1,4 @@
-#include "main/log.hpp"
+#include "log/log.hpp"
 
 #include <cstdlib>
 #include <exception>
@@ -8,7 +8,7 @@
 #include "base/failure.hpp"
 #include "base/standard_streams.hpp"
 #include "base/thread.hpp"
-#include "main/log_platform.hpp"
+#include "log/log_platform.hpp"
 
 namespace olvex {
 

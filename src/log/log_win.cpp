@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "main/log.hpp"
-#include "main/log_platform.hpp"
+#include "log/log.hpp"
+#include "log/log_platform.hpp"
 
 namespace olvex {
 
