@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/device_event.hpp"
+#include "protocol/device_event.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view line(reinterpret_cast<const char*>(data), size);

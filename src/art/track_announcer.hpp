@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/channel.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 #include "media/snapshot.hpp"
 #include "media/watcher.hpp"
 

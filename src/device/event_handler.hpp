@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "base/channel.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 #include "device/session.hpp"
 #include "media/watcher.hpp"
 #include "volume/volume_command.hpp"

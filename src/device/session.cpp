@@ -11,8 +11,8 @@
 #include "base/failure.hpp"
 #include "base/standard_streams.hpp"
 #include "base/thread.hpp"
-#include "device/line_buffer.hpp"
-#include "device/messages.hpp"
+#include "protocol/line_buffer.hpp"
+#include "protocol/messages.hpp"
 #include "log/log.hpp"
 
 namespace olvex::device {

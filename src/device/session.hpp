@@ -15,7 +15,7 @@
 
 #include "base/duration.hpp"
 #include "base/error.hpp"
-#include "device/device_event.hpp"
+#include "protocol/device_event.hpp"
 #include "device/device_link.hpp"
 #include "serial/port_list.hpp"
 #include "serial/transport.hpp"

@@ -4,7 +4,7 @@
 
 #include "base/channel.hpp"
 #include "device/device_link.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 
 namespace olvex {
 

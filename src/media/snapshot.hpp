@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/duration.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 #include "media/media_platform.hpp"
 
 namespace olvex::media {

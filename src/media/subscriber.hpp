@@ -4,7 +4,7 @@
 
 #include "art/debouncer.hpp"
 #include "base/channel.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 #include "media/snapshot.hpp"
 #include "media/watcher.hpp"
 #include "volume/volume_command.hpp"

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "base/channel.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 
 namespace olvex::volume {
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "base/channel.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 #include "media/watcher.hpp"
 #include "volume/audio_platform.hpp"
 #include "volume/volume_command.hpp"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "art_view.hpp"
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 
 namespace olvex::simulator {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <variant>
 
-#include "device/json_number.hpp"
+#include "protocol/json_number.hpp"
 
 namespace olvex::simulator {
 namespace {

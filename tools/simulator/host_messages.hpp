@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "device/device_event.hpp"
-#include "device/messages.hpp"
+#include "protocol/device_event.hpp"
+#include "protocol/messages.hpp"
 
 namespace olvex::simulator {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/device_event.hpp"
+#include "protocol/device_event.hpp"
 #include "device_state.hpp"
 
 namespace olvex::simulator {

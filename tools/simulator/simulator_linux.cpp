@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "companion_process_linux.hpp"
-#include "device/line_buffer.hpp"
+#include "protocol/line_buffer.hpp"
 #include "host_messages.hpp"
 #include "keys.hpp"
 #include "pty_linux.hpp"

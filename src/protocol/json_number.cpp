@@ -1,4 +1,4 @@
-#include "device/json_number.hpp"
+#include "protocol/json_number.hpp"
 
 #include <array>
 #include <charconv>

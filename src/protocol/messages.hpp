@@ -9,7 +9,7 @@
 #include <string_view>
 #include <variant>
 
-#include "device/device_event.hpp"
+#include "protocol/device_event.hpp"
 
 namespace olvex::device {
 

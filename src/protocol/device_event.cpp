@@ -1,4 +1,4 @@
-#include "device/device_event.hpp"
+#include "protocol/device_event.hpp"
 
 #include <array>
 #include <cstddef>

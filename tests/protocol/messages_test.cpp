@@ -1,4 +1,4 @@
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "device/json_number.hpp"
+#include "protocol/json_number.hpp"
 
 namespace olvex::device {
 

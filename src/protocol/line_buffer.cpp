@@ -1,4 +1,4 @@
-#include "device/line_buffer.hpp"
+#include "protocol/line_buffer.hpp"
 
 #include "base/text.hpp"
 

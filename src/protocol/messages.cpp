@@ -1,4 +1,4 @@
-#include "device/messages.hpp"
+#include "protocol/messages.hpp"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <variant>
 
-#include "device/json_number.hpp"
+#include "protocol/json_number.hpp"
 #include "log/log.hpp"
 
 namespace olvex::device {
