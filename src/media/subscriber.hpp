@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "art/debouncer.hpp"
+#include "base/debouncer.hpp"
 #include "base/channel.hpp"
 #include "protocol/messages.hpp"
 #include "media/snapshot.hpp"

@@ -1,4 +1,4 @@
-#include "art/debouncer.hpp"
+#include "base/debouncer.hpp"
 
 #include <algorithm>
 #include <chrono>
