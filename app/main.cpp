@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "main/program.hpp"
+#include "app/program.hpp"
 
 int main() {
     // The workers are detached and run until the process ends; ending at once

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "log/log.hpp"
-
-namespace olvex::art {
+namespace olvex {
 
 namespace {
 
@@ -35,8 +33,6 @@ void wait_quiet_period(std::condition_variable& wakeup, std::unique_lock<std::mu
     }
 }
 
-void report_dropped_event() { log_message("debounce: on_fire panicked, event dropped"); }
-
 }  // namespace detail
 
-}  // namespace olvex::art
+}  // namespace olvex

@@ -1,9 +1,7 @@
 #pragma once
 
 // Collapses a burst of events into one: only the last event of a burst is
-// acted on, once a quiet period has passed without a new one. Track changes
-// arrive as several notifications in quick succession, and the art work they
-// lead to is far too costly to do for each of them.
+// acted on, once a quiet period has passed without a new one.
 
 #include <condition_variable>
 #include <cstdint>
@@ -17,7 +15,7 @@
 #include "base/failure.hpp"
 #include "base/thread.hpp"
 
-namespace olvex::art {
+namespace olvex {
 
 namespace detail {
 
@@ -27,9 +25,6 @@ namespace detail {
 // `lock`.
 void wait_quiet_period(std::condition_variable& wakeup, std::unique_lock<std::mutex>& lock,
                        const std::uint64_t& triggers, Duration delay);
-
-// Writes the log line for an event whose action threw.
-void report_dropped_event();
 
 }  // namespace detail
 
@@ -41,6 +36,8 @@ template <typename Event>
 class Debouncer {
 public:
     using Action = std::move_only_function<void(Event)>;
+    // Told that an action threw and its event was dropped.
+    using DropNotice = std::move_only_function<void()>;
 
     // Only start() makes one; the key keeps the constructor out of reach.
     class Key {
@@ -54,12 +51,15 @@ public:
     // Starts the worker, which calls `on_fire` with the last triggered event
     // after `delay` without a trigger; one call at a time, never under the
     // lock that trigger() and cancel() take. An exception from `on_fire` is
-    // recorded as a failure and logged, the event is dropped and the worker
-    // goes on. The worker keeps the state alive and runs until the process
-    // ends: there is no stop. Throws Failure when no thread can be started.
-    [[nodiscard]] static std::shared_ptr<Debouncer> start(Duration delay, Action on_fire) {
+    // recorded as a failure, the event is dropped, `on_drop` is told (the
+    // caller's log line) and the worker goes on. The worker keeps the state
+    // alive and runs until the process ends: there is no stop. Throws Failure
+    // when no thread can be started.
+    [[nodiscard]] static std::shared_ptr<Debouncer> start(Duration delay, Action on_fire, DropNotice on_drop = {}) {
         auto state = std::make_shared<Debouncer>(Key{});
-        spawn_thread([state, delay, on_fire = std::move(on_fire)]() mutable { state->work(delay, on_fire); });
+        spawn_thread([state, delay, on_fire = std::move(on_fire), on_drop = std::move(on_drop)]() mutable {
+            state->work(delay, on_fire, on_drop);
+        });
         return state;
     }
 
@@ -82,11 +82,11 @@ public:
     }
 
 private:
-    [[noreturn]] void work(Duration delay, Action& on_fire) {
+    [[noreturn]] void work(Duration delay, Action& on_fire, DropNotice& on_drop) {
         for (;;) {
             std::optional<Event> event = next_event(delay);
             if (!event) continue;  // cancelled during the quiet period
-            if (!run_guarded([&] { on_fire(std::move(*event)); })) detail::report_dropped_event();
+            if (!run_guarded([&] { on_fire(std::move(*event)); }) && on_drop) on_drop();
         }
     }
 
@@ -107,4 +107,4 @@ private:
     std::uint64_t triggers_ = 0;
 };
 
-}  // namespace olvex::art
+}  // namespace olvex

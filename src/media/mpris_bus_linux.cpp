@@ -28,7 +28,7 @@ std::string text_at(const PropertyMap& map, const std::string& key) {
     return value ? text_of(*value).value_or("") : "";
 }
 
-// The spec asks for "as"; a few players send a plain string.
+// MPRIS declares "as"; a few players send a plain string.
 std::string artist_at(const PropertyMap& map) {
     const auto* value = find(map, "xesam:artist");
     if (!value) return "";
@@ -36,7 +36,7 @@ std::string artist_at(const PropertyMap& map) {
     return text_of(*value).value_or("");
 }
 
-// The spec asks for "o"; some players send a string.
+// MPRIS declares "o"; some players send a string.
 std::optional<std::string> track_id_at(const PropertyMap& map) {
     const auto* value = find(map, "mpris:trackid");
     if (!value) return std::nullopt;
@@ -44,7 +44,7 @@ std::optional<std::string> track_id_at(const PropertyMap& map) {
     return text_of(*value);
 }
 
-// The spec asks for "x"; other integer types turn up in the wild.
+// MPRIS declares "x"; other integer types turn up in the wild.
 std::optional<std::int64_t> length_at(const PropertyMap& map) {
     const auto* value = find(map, "mpris:length");
     if (!value) return std::nullopt;

@@ -18,11 +18,11 @@
 
 #include "base/channel.hpp"
 #include "base/failure.hpp"
+#include "base/listener_registry.hpp"
 #include "base/thread.hpp"
 #include "log/log.hpp"
 #include "media/current_player.hpp"
 #include "media/mpris_bus_linux.hpp"
-#include "media/mpris_events_linux.hpp"
 #include "media/mpris_session_linux.hpp"
 #include "media/mpris_values_linux.hpp"
 
@@ -52,7 +52,7 @@ const std::string PROPERTIES_RULE =
 const std::string SEEKED_RULE =
     "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked',path='/org/mpris/MediaPlayer2'";
 
-using ManagerHandlers = HandlerRegistry<ManagerEvent, ManagerEventHandler>;
+using ManagerHandlers = ListenerRegistry<ManagerEventHandler, ManagerEvent>;
 using Job = std::move_only_function<void()>;
 
 // How a thread of the manager's own ends: the manager asks it to stop and
@@ -508,7 +508,7 @@ private:
 
     void raise(ManagerEvent event) {
         dispatcher_.post([handlers = handlers_, event] {
-            for (const auto& handler : handlers->handlers_for(event)) run_guarded([&] { handler(); });
+            for (const auto& handler : handlers->listeners_for(event)) run_guarded([&] { handler(); });
         });
     }
 

@@ -152,7 +152,7 @@ PlatformResult<void> MprisSession::remove_event_handler(SessionEvent event, Even
 
 void MprisSession::raise(SessionEvent event) {
     const SessionRef self = shared_from_this();
-    for (const auto& handler : handlers_.handlers_for(event)) run_guarded([&] { handler(self); });
+    for (const auto& handler : handlers_.listeners_for(event)) run_guarded([&] { handler(self); });
 }
 
 PlatformResult<bool> MprisSession::command(const std::string& method) {

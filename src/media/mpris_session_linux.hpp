@@ -9,7 +9,7 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include "media/media_platform.hpp"
-#include "media/mpris_events_linux.hpp"
+#include "base/listener_registry.hpp"
 
 namespace olvex::media::mpris {
 
@@ -47,7 +47,7 @@ private:
     std::shared_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IProxy> proxy_;
     std::string application_id_;
-    HandlerRegistry<SessionEvent, SessionEventHandler> handlers_;
+    ListenerRegistry<SessionEventHandler, SessionEvent> handlers_;
 };
 
 }  // namespace olvex::media::mpris

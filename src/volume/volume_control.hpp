@@ -9,7 +9,6 @@
 
 #include "base/channel.hpp"
 #include "volume/audio_platform.hpp"
-#include "volume/listener_list.hpp"
 #include "volume/volume_watcher.hpp"
 
 namespace olvex::volume {

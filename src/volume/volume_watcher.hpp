@@ -5,15 +5,21 @@
 // current media application on it, and re-registers whenever the default
 // device, the application or its set of sessions changes.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "base/channel.hpp"
+#include "base/listener_registry.hpp"
 #include "volume/audio_platform.hpp"
-#include "volume/listener_list.hpp"
 
 namespace olvex::volume {
+
+// Master volume changes: (level, muted).
+using MasterVolumeListeners = ListenerRegistry<std::function<void(float, bool)>>;
+// Session volume changes of the watched application: (app id, level, muted).
+using SessionVolumeListeners = ListenerRegistry<std::function<void(const std::string&, float, bool)>>;
 
 // One thing the watcher must act on.
 struct WatchNotice {
@@ -75,11 +81,11 @@ public:
     explicit EndpointNotificationClient(Sender<WatchNotice> notices) : notices_(std::move(notices)) {}
     void on_default_device_changed(std::int32_t data_flow, std::int32_t role) override;
     void on_device_event(DeviceEventKind kind) override;
-    [[nodiscard]] ListenerList<DeviceEventKind>& listeners() { return listeners_; }
+    [[nodiscard]] ListenerRegistry<std::function<void(DeviceEventKind)>>& listeners() { return listeners_; }
 
 private:
     Sender<WatchNotice> notices_;
-    ListenerList<DeviceEventKind> listeners_;
+    ListenerRegistry<std::function<void(DeviceEventKind)>> listeners_;
 };
 
 // What the watcher thread is given.

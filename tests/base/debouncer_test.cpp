@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "base/failure.hpp"
+#include "log/log.hpp"
 
-namespace olvex::art {
+namespace olvex {
 namespace {
 
 using namespace std::chrono_literals;
@@ -311,10 +312,13 @@ TEST(Debouncer, ThrowingActionIsRecordedAndLoggedOnceAndTheNextEventFires) {
     testing::internal::CaptureStderr();
 
     auto recorder = std::make_shared<Recorder>();
-    auto debouncer = Debouncer<int>::start(DELAY_SPAN, [recorder](int id) {
-        if (id == 1) throw std::runtime_error("art went wrong");
-        recorder->record(id);
-    });
+    auto debouncer = Debouncer<int>::start(
+        DELAY_SPAN,
+        [recorder](int id) {
+            if (id == 1) throw std::runtime_error("art went wrong");
+            recorder->record(id);
+        },
+        [] { log_message(DROPPED_LINE); });
     debouncer->trigger(1);
     const auto failures = RecordedFailures::instance().wait_for(1);
     debouncer->trigger(2);
@@ -374,4 +378,4 @@ TEST(Debouncer, DelayBeyondWhatTheClockCanHoldNeverFires) {
 }
 
 }  // namespace
-}  // namespace olvex::art
+}  // namespace olvex

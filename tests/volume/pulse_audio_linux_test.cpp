@@ -21,7 +21,7 @@
 #include "fakes/fake_media_platform.hpp"
 #include "support/desktop_peers_linux.hpp"
 #include "volume/audio_platform.hpp"
-#include "volume/volume_worker.hpp"
+#include "app/volume_worker.hpp"
 
 namespace olvex::volume {
 namespace {

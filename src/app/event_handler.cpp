@@ -1,9 +1,8 @@
-#include "device/event_handler.hpp"
+#include "app/event_handler.hpp"
 
 #include <algorithm>
-#include <type_traits>
 
-#include "art/track_announcer.hpp"
+#include "app/track_announcer.hpp"
 #include "media/commands.hpp"
 #include "tray/tray.hpp"
 
@@ -27,36 +26,40 @@ void send_volume_command(const SessionContext& context, volume::VolumeCommand co
 
 void send_lock(const SessionContext& context) { context.outbound.send(Lock{context.media.is_session_locked()}); }
 
+// Carries out one device command; one overload per event.
+struct DeviceCommandRunner {
+    const SessionContext& context;
+
+    void operator()(const PlayPause&) const { (void)media::toggle_play_pause(context.media); }
+    void operator()(const Next&) const { (void)media::skip_next(context.media); }
+    void operator()(const Previous&) const { (void)media::skip_previous(context.media); }
+    void operator()(const Seek& seek) const { media::seek_to_seconds(context.media, seek.position_s); }
+    void operator()(const SeekRelative& seek) const { media::seek_to_fraction(context.media, seek.position); }
+
+    void operator()(const SetVolume& set) const {
+        // Clamped while still a double: a device value beyond float's range
+        // must not reach the conversion.
+        const auto percent = static_cast<float>(std::clamp(set.volume, 0.0, 100.0));
+        send_volume_command(context, {volume::VolumeCommand::Kind::SetLevel, false, percent / 100.0f, {}});
+    }
+
+    void operator()(const SetMute& set) const {
+        send_volume_command(context, {volume::VolumeCommand::Kind::SetMute, set.muted, 0.0f, {}});
+    }
+
+    void operator()(const SetLock& set) const {
+        context.media.set_session_lock(set.locked);
+        send_lock(context);
+    }
+
+    void operator()(const Resync& resync) const { push_state(context, resync.what); }
+
+    // A hello_ack after the handshake means nothing.
+    void operator()(const HelloAck&) const {}
+};
+
 void handle_device_event(const SessionContext& context, const DeviceEvent& event) {
-    std::visit(
-        [&](const auto& e) {
-            using Event = std::decay_t<decltype(e)>;
-            if constexpr (std::is_same_v<Event, PlayPause>) {
-                (void)media::toggle_play_pause(context.media);
-            } else if constexpr (std::is_same_v<Event, Next>) {
-                (void)media::skip_next(context.media);
-            } else if constexpr (std::is_same_v<Event, Previous>) {
-                (void)media::skip_previous(context.media);
-            } else if constexpr (std::is_same_v<Event, Seek>) {
-                media::seek_to_seconds(context.media, e.position_s);
-            } else if constexpr (std::is_same_v<Event, SeekRelative>) {
-                media::seek_to_fraction(context.media, e.position);
-            } else if constexpr (std::is_same_v<Event, SetVolume>) {
-                // Clamped while still a double: a device value beyond float's
-                // range must not reach the conversion.
-                const auto percent = static_cast<float>(std::clamp(e.volume, 0.0, 100.0));
-                send_volume_command(context, {volume::VolumeCommand::Kind::SetLevel, false, percent / 100.0f, {}});
-            } else if constexpr (std::is_same_v<Event, SetMute>) {
-                send_volume_command(context, {volume::VolumeCommand::Kind::SetMute, e.muted, 0.0f, {}});
-            } else if constexpr (std::is_same_v<Event, SetLock>) {
-                context.media.set_session_lock(e.locked);
-                send_lock(context);
-            } else if constexpr (std::is_same_v<Event, Resync>) {
-                push_state(context, e.what);
-            }
-            // HelloAck after the handshake means nothing.
-        },
-        event);
+    std::visit(DeviceCommandRunner{context}, event);
 }
 
 }  // namespace

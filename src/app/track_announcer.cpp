@@ -1,4 +1,4 @@
-#include "art/track_announcer.hpp"
+#include "app/track_announcer.hpp"
 
 #include <cstdint>
 #include <span>

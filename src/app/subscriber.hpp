@@ -11,7 +11,7 @@
 
 namespace olvex::media {
 
-using TrackDebouncer = art::Debouncer<SessionSnapshot>;
+using TrackDebouncer = Debouncer<SessionSnapshot>;
 
 // Where the media subscriber sends what it learns.
 struct MediaSubscriberOutputs {

@@ -1,21 +1,21 @@
-#include "main/program.hpp"
+#include "app/program.hpp"
 
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "art/track_announcer.hpp"
+#include "app/track_announcer.hpp"
 #include "base/channel.hpp"
 #include "base/standard_streams.hpp"
-#include "device/event_handler.hpp"
+#include "app/event_handler.hpp"
 #include "device/session.hpp"
 #include "log/log.hpp"
-#include "main/outbound_pump.hpp"
-#include "media/subscriber.hpp"
+#include "app/outbound_pump.hpp"
+#include "app/subscriber.hpp"
 #include "media/watcher.hpp"
 #include "tray/tray.hpp"
 #include "volume/audio_platform.hpp"
-#include "volume/volume_worker.hpp"
+#include "app/volume_worker.hpp"
 
 namespace olvex {
 

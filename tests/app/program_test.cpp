@@ -1,4 +1,4 @@
-#include "main/program.hpp"
+#include "app/program.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "base/channel.hpp"
 #include "log/log.hpp"
-#include "main/outbound_pump.hpp"
+#include "app/outbound_pump.hpp"
 
 namespace olvex {
 namespace {

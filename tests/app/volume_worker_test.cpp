@@ -1,4 +1,4 @@
-#include "volume/volume_worker.hpp"
+#include "app/volume_worker.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

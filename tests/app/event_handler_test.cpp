@@ -1,4 +1,4 @@
-#include "device/event_handler.hpp"
+#include "app/event_handler.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

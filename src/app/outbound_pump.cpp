@@ -1,4 +1,4 @@
-#include "main/outbound_pump.hpp"
+#include "app/outbound_pump.hpp"
 
 #include "base/thread.hpp"
 

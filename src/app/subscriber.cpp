@@ -1,4 +1,4 @@
-#include "media/subscriber.hpp"
+#include "app/subscriber.hpp"
 
 #include <utility>
 
