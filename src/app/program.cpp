@@ -65,7 +65,8 @@ int run_program(const ProgramPlatform& platform) {
 
     auto debouncer = media::TrackDebouncer::start(
         TRACK_QUIET_PERIOD,
-        art::make_track_announcer(outbound, *media, [](std::string title) { tray::set_tray_tooltip(std::move(title)); }));
+        art::make_track_announcer(outbound, *media, [](std::string title) { tray::set_tray_tooltip(std::move(title)); }),
+        [] { log_message("debounce: on_fire panicked, event dropped"); });
     media->subscribe(media::make_media_subscriber({outbound, volume_commands, debouncer}));
     start_outbound_pump(std::move(outbound_receiver), std::move(link));
 

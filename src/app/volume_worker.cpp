@@ -11,12 +11,12 @@ namespace olvex::volume {
 
 namespace {
 
-void listen_for_changes(VolumeControl& control, const VolumeWorkerParts& parts) {
-    control.master_listeners().add([state = parts.state, outbound = parts.outbound](float level, bool muted) {
+void listen_for_changes(VolumeControl& control, const VolumeWorkerSetup& setup) {
+    control.master_listeners().add([state = setup.state, outbound = setup.outbound](float level, bool muted) {
         report_volume(*state, outbound, level, muted);
     });
     control.session_listeners().add(
-        [state = parts.state, outbound = parts.outbound](const std::string&, float level, bool muted) {
+        [state = setup.state, outbound = setup.outbound](const std::string&, float level, bool muted) {
             report_volume(*state, outbound, level, muted);
         });
 }
@@ -29,11 +29,11 @@ std::optional<std::string> current_app_id(const media::MediaWatcherHandle& media
 
 // Tells the watcher which application plays now, and from then on lets the
 // media side tell it directly.
-std::optional<std::string> follow_current_application(VolumeControl& control, const VolumeWorkerParts& parts) {
-    auto app_id = current_app_id(parts.media);
+std::optional<std::string> follow_current_application(VolumeControl& control, const VolumeWorkerSetup& setup) {
+    auto app_id = current_app_id(setup.media);
     control.watch_notices().send(WatchNotice::app_changed(app_id));
-    if (parts.application_channel) {
-        parts.application_channel->set([notices = control.watch_notices()](std::optional<std::string> app) {
+    if (setup.application_channel) {
+        setup.application_channel->set([notices = control.watch_notices()](std::optional<std::string> app) {
             return notices.send(WatchNotice::app_changed(std::move(app)));
         });
     }
@@ -49,7 +49,7 @@ std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::
     return std::nullopt;
 }
 
-void carry_out(VolumeControl& control, const VolumeCommand& command, const VolumeWorkerParts& parts) {
+void carry_out(VolumeControl& control, const VolumeCommand& command, const VolumeWorkerSetup& setup) {
     switch (command.kind) {
     case VolumeCommand::Kind::SetLevel:
         (void)control.set_app_level(command.app_id, command.level);
@@ -63,28 +63,28 @@ void carry_out(VolumeControl& control, const VolumeCommand& command, const Volum
     // No fallback to the master volume here: the device hears only about the
     // application it acts on.
     if (auto reading = control.read_app_volume(command.app_id); reading && *reading) {
-        report_volume(*parts.state, parts.outbound, (*reading)->level, (*reading)->muted);
+        report_volume(*setup.state, setup.outbound, (*reading)->level, (*reading)->muted);
     }
 }
 
-void run_volume_worker(VolumeWorkerParts& parts) {
-    auto control = VolumeControl::create(parts.backend);
+void run_volume_worker(VolumeWorkerSetup& setup) {
+    auto control = VolumeControl::create(setup.backend);
     if (!control) {
         log_message(fmt::format("volume: could not initialize volume control: {}", control.error().message));
         return;
     }
-    listen_for_changes(**control, parts);
-    const auto app_id = follow_current_application(**control, parts);
+    listen_for_changes(**control, setup);
+    const auto app_id = follow_current_application(**control, setup);
     if (const auto reading = starting_volume(**control, app_id)) {
-        report_volume(*parts.state, parts.outbound, reading->level, reading->muted);
+        report_volume(*setup.state, setup.outbound, reading->level, reading->muted);
     }
-    while (auto command = parts.commands.recv()) carry_out(**control, *command, parts);
+    while (auto command = setup.commands.recv()) carry_out(**control, *command, setup);
 }
 
 }  // namespace
 
-void start_volume_worker(VolumeWorkerParts parts) {
-    spawn_thread([parts = std::move(parts)]() mutable { run_volume_worker(parts); });
+void start_volume_worker(VolumeWorkerSetup setup) {
+    spawn_thread([setup = std::move(setup)]() mutable { run_volume_worker(setup); });
 }
 
 }  // namespace olvex::volume

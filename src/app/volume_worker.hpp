@@ -12,7 +12,7 @@
 namespace olvex::volume {
 
 // What the volume worker is given.
-struct VolumeWorkerParts {
+struct VolumeWorkerSetup {
     std::shared_ptr<AudioBackend> backend;
     Receiver<VolumeCommand> commands;
     Sender<device::HostMessage> outbound;
@@ -27,6 +27,6 @@ struct VolumeWorkerParts {
 // volume), then carries out each command and reports the application's volume
 // read back. It ends, stopping the volume watcher, when the command queue
 // closes.
-void start_volume_worker(VolumeWorkerParts parts);
+void start_volume_worker(VolumeWorkerSetup setup);
 
 }  // namespace olvex::volume

@@ -14,9 +14,9 @@ namespace olvex::serial {
 
 namespace {
 
-void pause(Duration duration) { std::this_thread::sleep_for(duration.to_chrono()); }
+void sleep_for(Duration duration) { std::this_thread::sleep_for(duration.to_chrono()); }
 
-Duration since(std::chrono::steady_clock::time_point start) {
+Duration elapsed_since(std::chrono::steady_clock::time_point start) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     return Duration::from_nanos(
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()));
@@ -62,7 +62,7 @@ void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const
             return;
         }
         if (*waiting == 0) {
-            pause(idle_pause);
+            sleep_for(idle_pause);
             continue;
         }
         const auto received = port->read(buffer);
@@ -111,8 +111,8 @@ bool write_frame(const std::string& name, SerialPort& port, std::string_view fra
                                     written.error().description));
             return false;
         }
-        pause(timing.idle_pause);
-        if (since(last_progress) > timing.write_stall_limit) {
+        sleep_for(timing.idle_pause);
+        if (elapsed_since(last_progress) > timing.write_stall_limit) {
             log_message(fmt::format("serial: {} accepted nothing for {}, {} of {} bytes sent", name,
                                     format_duration(timing.write_stall_limit), sent, frame.size()));
             return false;

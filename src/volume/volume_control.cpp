@@ -44,7 +44,7 @@ AudioResult<void> VolumeControl::start(std::shared_ptr<AudioBackend> backend) {
     auto [finished, finished_receiver] = channel<bool>();
     notices_.emplace(sender);
     watcher_finished_.emplace(std::move(finished_receiver));
-    start_volume_watcher(VolumeWatcherParts{backend, endpoint_callback_, session_listeners_, event_context_,
+    start_volume_watcher(VolumeWatcherSetup{backend, endpoint_callback_, session_listeners_, event_context_,
                                             std::move(sender), std::move(receiver), std::move(finished)});
 
     auto client = std::make_shared<EndpointNotificationClient>(*notices_);

@@ -14,10 +14,10 @@ constexpr std::int32_t RENDER_FLOW = 0;
 constexpr std::int32_t CONSOLE_ROLE = 0;
 
 // Everything registered for the default device and the current application.
-class Watch {
+class WatchedRegistrations {
 public:
-    Watch(VolumeWatcherParts& parts, std::shared_ptr<AudioSystem> system)
-        : parts_(parts), system_(std::move(system)) {}
+    WatchedRegistrations(VolumeWatcherSetup& setup, std::shared_ptr<AudioSystem> system)
+        : setup_(setup), system_(std::move(system)) {}
 
     void watch_default_device() {
         register_endpoint_volume();
@@ -26,25 +26,18 @@ public:
     }
 
     // Acts on one notice; false once the watcher must end.
-    bool handle(WatchNotice notice) {
+    bool act_on(WatchNotice notice) {
         switch (notice.kind) {
         case WatchNotice::Kind::AppChanged:
             app_id_ = std::move(notice.app_id);
-            session_events_.clear();
-            register_sessions();
+            watch_sessions_again();
             return true;
         case WatchNotice::Kind::DefaultDeviceChanged:
-            endpoint_volume_.reset();
-            register_endpoint_volume();
-            session_events_.clear();
-            session_creation_.reset();
-            session_manager_.reset();
-            register_session_creation();
-            register_sessions();
+            unregister_all();
+            watch_default_device();
             return true;
         case WatchNotice::Kind::Rescan:
-            session_events_.clear();
-            register_sessions();
+            watch_sessions_again();
             return true;
         case WatchNotice::Kind::Stop:
             return false;
@@ -60,12 +53,17 @@ public:
     }
 
 private:
+    void watch_sessions_again() {
+        session_events_.clear();
+        register_sessions();
+    }
+
     void register_endpoint_volume() {
         auto device = system_->default_render_device();
         if (!device) return;
         auto volume = (*device)->endpoint_volume();
         if (!volume) return;
-        if (auto registration = (*volume)->register_changes(parts_.endpoint_callback)) {
+        if (auto registration = (*volume)->register_changes(setup_.endpoint_callback)) {
             endpoint_volume_ = std::move(*registration);
         }
     }
@@ -76,7 +74,7 @@ private:
         auto manager = (*device)->session_manager();
         if (!manager) return;
         session_manager_ = std::move(*manager);
-        auto sink = std::make_shared<SessionCreationCallback>(parts_.notices);
+        auto sink = std::make_shared<SessionCreationCallback>(setup_.notices);
         if (auto registration = session_manager_->register_session_creation(std::move(sink))) {
             session_creation_ = std::move(*registration);
         }
@@ -86,8 +84,8 @@ private:
         if (!app_id_ || app_id_->empty() || !session_manager_) return;
         auto sessions = app_sessions_on(*session_manager_, *system_, *app_id_);
         if (!sessions) return;
-        auto sink = std::make_shared<SessionEventsCallback>(*app_id_, parts_.session_listeners, parts_.notices,
-                                                            parts_.own_context);
+        auto sink = std::make_shared<SessionEventsCallback>(*app_id_, setup_.session_listeners, setup_.notices,
+                                                            setup_.own_context);
         for (auto& session : *sessions) {
             if (auto registration = session->register_events(sink)) {
                 session_events_.push_back(std::move(*registration));
@@ -95,7 +93,7 @@ private:
         }
     }
 
-    VolumeWatcherParts& parts_;
+    VolumeWatcherSetup& setup_;
     std::shared_ptr<AudioSystem> system_;
     std::optional<std::string> app_id_;
     RegistrationPtr endpoint_volume_;
@@ -104,19 +102,19 @@ private:
     std::vector<RegistrationPtr> session_events_;
 };
 
-void run_volume_watcher(VolumeWatcherParts& parts) {
-    if (!parts.backend->join_multithreaded_apartment()) {
+void run_volume_watcher(VolumeWatcherSetup& setup) {
+    if (!setup.backend->join_multithreaded_apartment()) {
         log_message("volume: failed to increment MTA usage, session/device volume watching disabled");
         return;
     }
-    auto system = parts.backend->open_audio_system();
+    auto system = setup.backend->open_audio_system();
     if (!system) return;
-    Watch watch(parts, std::move(*system));
-    watch.watch_default_device();
-    while (auto notice = parts.receiver.recv()) {
-        if (!watch.handle(std::move(*notice))) break;
+    WatchedRegistrations registrations(setup, std::move(*system));
+    registrations.watch_default_device();
+    while (auto notice = setup.receiver.recv()) {
+        if (!registrations.act_on(std::move(*notice))) break;
     }
-    watch.unregister_all();
+    registrations.unregister_all();
 }
 
 }  // namespace
@@ -147,11 +145,11 @@ void EndpointNotificationClient::on_default_device_changed(std::int32_t data_flo
 
 void EndpointNotificationClient::on_device_event(DeviceEventKind kind) { listeners_.call(kind); }
 
-void start_volume_watcher(VolumeWatcherParts parts) {
-    spawn_thread([parts = std::move(parts)]() mutable {
-        const Sender<bool> finished = std::move(parts.finished);
+void start_volume_watcher(VolumeWatcherSetup setup) {
+    spawn_thread([setup = std::move(setup)]() mutable {
+        const Sender<bool> finished = std::move(setup.finished);
         {
-            VolumeWatcherParts watcher = std::move(parts);
+            VolumeWatcherSetup watcher = std::move(setup);
             run_volume_watcher(watcher);
         }
         // Everything the watcher held is released by now; dropping `finished`

@@ -89,7 +89,7 @@ private:
 };
 
 // What the watcher thread is given.
-struct VolumeWatcherParts {
+struct VolumeWatcherSetup {
     std::shared_ptr<AudioBackend> backend;
     std::shared_ptr<EndpointVolumeCallback> endpoint_callback;
     std::shared_ptr<SessionVolumeListeners> session_listeners;
@@ -101,6 +101,6 @@ struct VolumeWatcherParts {
 
 // Starts the watcher thread. It ends on Stop (or when its queue closes) after
 // removing every registration it made.
-void start_volume_watcher(VolumeWatcherParts parts);
+void start_volume_watcher(VolumeWatcherSetup setup);
 
 }  // namespace olvex::volume
