@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "art/picture.hpp"
+#include "base/com_apartment_win.hpp"
 #include "base/com_ptr_win.hpp"
 
 namespace olvex::art {
@@ -109,17 +110,10 @@ std::optional<Sniffed> sniff(Bytes bytes) {
     return std::nullopt;
 }
 
-// Decoding runs on worker threads that nobody initialised for COM. Taking a
-// use of the multithreaded apartment once per process makes it the apartment
-// of every thread that has not chosen one, for the rest of the process, and
-// leaves a thread that has chosen one (the window thread) in its own. So no
-// call here initialises or uninitialises COM on a thread it does not own, and
-// nothing is paid per decode. The cookie is never handed back.
+// Decoding runs on worker threads that nobody initialised for COM. The
+// apartment is joined once per process, so nothing is paid per decode.
 bool com_is_usable() {
-    static const bool usable = [] {
-        CO_MTA_USAGE_COOKIE cookie{};
-        return SUCCEEDED(CoIncrementMTAUsage(&cookie));
-    }();
+    static const bool usable = SUCCEEDED(join_multithreaded_apartment());
     return usable;
 }
 
