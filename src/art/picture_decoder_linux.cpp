@@ -1,5 +1,8 @@
 // Picture decoding on Linux: libjpeg-turbo for JPEG, libpng for PNG, both
-// reading straight from memory.
+// reading straight from memory, once the header check (art/picture_header.hpp)
+// has recognised the format and passed the announced size. The size the
+// libraries read is checked again, with the edge limit too, since that is the
+// size they allocate for.
 //
 // Both libraries report errors by calling a handler that must not return; we
 // leave through longjmp. Jumping over a C++ destructor is undefined, so each
@@ -23,18 +26,13 @@
 #include <jerror.h>  // after jpeglib.h: which messages exist depends on its configuration
 
 #include "art/picture.hpp"
+#include "art/picture_header.hpp"
 
 namespace olvex::art {
 
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
-
-bool looks_like_jpeg(Bytes bytes) {
-    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
-}
-
-bool looks_like_png(Bytes bytes) { return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0; }
 
 bool within_ceiling(std::uint32_t width, std::uint32_t height, std::uint64_t max_pixels) {
     return width != 0 && height != 0 && width <= MAX_PICTURE_EDGE && height <= MAX_PICTURE_EDGE &&
@@ -307,9 +305,10 @@ std::optional<Picture> decode_png(Bytes bytes, std::uint64_t max_pixels) {
 
 std::optional<Picture> decode_picture(std::span<const std::uint8_t> bytes, std::uint32_t min_width,
                                       std::uint64_t max_pixels) {
-    if (looks_like_png(bytes)) return decode_png(bytes, max_pixels);
-    if (looks_like_jpeg(bytes)) return decode_jpeg(bytes, min_width, max_pixels);
-    return std::nullopt;
+    const std::optional<PictureHeader> header = read_picture_header(bytes, max_pixels);
+    if (!header) return std::nullopt;
+    if (header->format == PictureFormat::png) return decode_png(bytes, max_pixels);
+    return decode_jpeg(bytes, min_width, max_pixels);
 }
 
 }  // namespace olvex::art

@@ -1,14 +1,12 @@
 // Picture decoding on Windows with the Windows Imaging Component (WIC).
 //
-// The format is recognised here from the first bytes, and only the PNG or the
-// JPEG decoder is created for it: asking WIC to find a decoder for the stream
-// would let every installed codec, third-party ones included, parse hostile
-// bytes just to say whether they are its format. The file's structure is
-// walked first, for two reasons: some WIC decoders decode the whole picture as
-// soon as they are handed the stream, so the pixel ceiling must be applied to
-// the size the header announces before WIC sees it; and WIC hands out a
-// truncated picture with its missing part filled in, so a file must reach its
-// end marker.
+// Only the PNG or the JPEG decoder is created, for the format that the header
+// check (art/picture_header.hpp) recognised: asking WIC to find a decoder for
+// the stream would let every installed codec, third-party ones included,
+// parse hostile bytes just to say whether they are its format. The check
+// matters doubly here: some WIC decoders decode the whole picture as soon as
+// they are handed the stream, and WIC hands out a truncated picture with its
+// missing part filled in.
 //
 // WIC has no DCT scaling that every system offers, so the picture always comes
 // at full size; min_width is a permission, not a request.
@@ -27,6 +25,8 @@
 #include <vector>
 
 #include "art/picture.hpp"
+#include "art/picture_header.hpp"
+#include "base/com_apartment_win.hpp"
 #include "base/com_ptr_win.hpp"
 
 namespace olvex::art {
@@ -35,91 +35,10 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-constexpr std::uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-std::uint32_t big_endian(Bytes bytes, std::size_t at, std::size_t size) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) value = value << 8 | bytes[at + i];
-    return value;
-}
-
-constexpr std::uint32_t PNG_IHDR = 0x49484452;
-constexpr std::uint32_t PNG_IEND = 0x49454E44;
-
-// The pixels IHDR announces, once every chunk is whole up to IEND.
-std::optional<std::uint64_t> png_pixels(Bytes bytes) {
-    constexpr std::size_t IHDR_AT = sizeof PNG_SIGNATURE;
-    if (bytes.size() < IHDR_AT + 16 || big_endian(bytes, IHDR_AT + 4, 4) != PNG_IHDR) return std::nullopt;
-    const std::uint64_t pixels = std::uint64_t{big_endian(bytes, IHDR_AT + 8, 4)} * big_endian(bytes, IHDR_AT + 12, 4);
-    for (std::size_t at = IHDR_AT; bytes.size() - at >= 12;) {
-        const std::size_t length = big_endian(bytes, at, 4);
-        if (length > bytes.size() - at - 12) return std::nullopt;
-        if (big_endian(bytes, at + 4, 4) == PNG_IEND) return pixels;
-        at += 12 + length;
-    }
-    return std::nullopt;
-}
-
-// A marker is 0xFF and a code; in entropy-coded data 0xFF 0x00 is a stuffed
-// data byte, 0xFF 0xFF a fill byte, and RSTn and TEM carry no segment.
-bool is_segment_marker(std::uint8_t code) {
-    return code != 0x00 && code != 0xFF && code != 0x01 && (code & 0xF8) != 0xD0;
-}
-
-// Start of frame, of any coding process; not DHT, JPG or DAC, which share the range.
-bool is_frame_header(std::uint8_t code) {
-    return (code & 0xF0) == 0xC0 && code != 0xC4 && code != 0xC8 && code != 0xCC;
-}
-
-// The most pixels any frame header announces, once the segments, and the
-// entropy-coded data between them, lead up to EOI. Segments are skipped by
-// their length, so an embedded thumbnail's markers do not count.
-std::optional<std::uint64_t> jpeg_pixels(Bytes bytes) {
-    std::uint64_t pixels = 0;
-    for (std::size_t at = 2;;) {
-        const Bytes rest = bytes.subspan(at);
-        const auto marker = std::ranges::adjacent_find(
-            rest, [](std::uint8_t first, std::uint8_t second) { return first == 0xFF && is_segment_marker(second); });
-        if (marker == rest.end()) return std::nullopt;
-        at += static_cast<std::size_t>(marker - rest.begin()) + 2;
-        const std::uint8_t code = bytes[at - 1];
-        if (code == 0xD9) return pixels;
-        if (bytes.size() - at < 2) return std::nullopt;
-        const std::size_t length = big_endian(bytes, at, 2);
-        if (length < 2 || length > bytes.size() - at) return std::nullopt;
-        if (is_frame_header(code) && length >= 7) {
-            pixels = std::max(pixels, std::uint64_t{big_endian(bytes, at + 3, 2)} * big_endian(bytes, at + 5, 2));
-        }
-        at += length;
-    }
-}
-
-struct Sniffed {
-    GUID container;
-    std::uint64_t pixels;
-};
-
-std::optional<Sniffed> sniff(Bytes bytes) {
-    std::optional<std::uint64_t> pixels;
-    if (bytes.size() >= sizeof PNG_SIGNATURE && std::ranges::equal(bytes.first(sizeof PNG_SIGNATURE), PNG_SIGNATURE)) {
-        if ((pixels = png_pixels(bytes))) return Sniffed{GUID_ContainerFormatPng, *pixels};
-    } else if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
-        if ((pixels = jpeg_pixels(bytes))) return Sniffed{GUID_ContainerFormatJpeg, *pixels};
-    }
-    return std::nullopt;
-}
-
-// Decoding runs on worker threads that nobody initialised for COM. Taking a
-// use of the multithreaded apartment once per process makes it the apartment
-// of every thread that has not chosen one, for the rest of the process, and
-// leaves a thread that has chosen one (the window thread) in its own. So no
-// call here initialises or uninitialises COM on a thread it does not own, and
-// nothing is paid per decode. The cookie is never handed back.
+// Decoding runs on worker threads that nobody initialised for COM. The
+// apartment is joined once per process, so nothing is paid per decode.
 bool com_is_usable() {
-    static const bool usable = [] {
-        CO_MTA_USAGE_COOKIE cookie{};
-        return SUCCEEDED(CoIncrementMTAUsage(&cookie));
-    }();
+    static const bool usable = SUCCEEDED(join_multithreaded_apartment());
     return usable;
 }
 
@@ -245,9 +164,10 @@ std::optional<Picture> decode_with_wic(Bytes bytes, const GUID& container, std::
 
 std::optional<Picture> decode_picture(std::span<const std::uint8_t> bytes, std::uint32_t /*min_width*/,
                                       std::uint64_t max_pixels) {
-    const std::optional<Sniffed> sniffed = sniff(bytes);
-    if (!sniffed || sniffed->pixels == 0 || sniffed->pixels > max_pixels) return std::nullopt;
-    return decode_with_wic(bytes, sniffed->container, max_pixels);
+    const std::optional<PictureHeader> header = read_picture_header(bytes, max_pixels);
+    if (!header) return std::nullopt;
+    const GUID& container = header->format == PictureFormat::png ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg;
+    return decode_with_wic(bytes, container, max_pixels);
 }
 
 }  // namespace olvex::art

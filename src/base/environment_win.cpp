@@ -5,13 +5,11 @@
 
 #include "base/environment.hpp"
 #include "base/text.hpp"
+#include "base/utf16.hpp"
 
 namespace olvex {
 
 namespace {
-
-bool is_high_surrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Valid UTF-16 pairs every high surrogate with a low one right after it, and
 // has no other low surrogate.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/utf16.hpp"
+
 namespace olvex {
 
 namespace {
@@ -72,9 +74,6 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
@@ -85,13 +84,7 @@ std::u16string utf8_to_utf16(std::string_view utf8) {
     for (std::size_t at = 0; at < utf8.size();) {
         const Decoded d = decode_one(utf8, at);
         at += d.length;
-        if (d.code_point < 0x10000) {
-            out += static_cast<char16_t>(d.code_point);
-        } else {
-            const char32_t v = d.code_point - 0x10000;
-            out += static_cast<char16_t>(0xD800 + (v >> 10));
-            out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
-        }
+        append_utf16(out, d.code_point);
     }
     return out;
 }
@@ -102,8 +95,7 @@ std::string utf16_to_utf8(std::u16string_view utf16) {
     for (std::size_t at = 0; at < utf16.size(); ++at) {
         const char16_t unit = utf16[at];
         if (is_high_surrogate(unit) && at + 1 < utf16.size() && is_low_surrogate(utf16[at + 1])) {
-            const char32_t high = unit - 0xD800u, low = utf16[at + 1] - 0xDC00u;
-            append_utf8(out, 0x10000 + (high << 10) + low);
+            append_utf8(out, combine_surrogates(unit, utf16[at + 1]));
             ++at;
         } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
             append_utf8(out, REPLACEMENT);

@@ -6,23 +6,11 @@
 #include <string>
 
 #include "base/text.hpp"
+#include "base/utf16.hpp"
 
 namespace olvex {
 
 namespace {
-
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-void append_utf16(std::u16string& out, char32_t code_point) {
-    if (code_point < 0x10000) {
-        out += static_cast<char16_t>(code_point);
-        return;
-    }
-    const char32_t offset = code_point - 0x10000;
-    out += static_cast<char16_t>(0xD800 + (offset >> 10));
-    out += static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
-}
 
 // C.UTF-8 has the full Unicode case tables and, unlike the user's locale, is
 // the same everywhere; it is made once and kept for the life of the process.
@@ -50,7 +38,7 @@ std::string unicode_lowercase(std::string_view utf8) {
     for (std::size_t at = 0; at < text.size(); ++at) {
         char32_t code_point = text[at];
         if (is_high_surrogate(text[at]) && at + 1 < text.size() && is_low_surrogate(text[at + 1])) {
-            code_point = 0x10000 + ((code_point - 0xD800u) << 10) + (text[at + 1] - 0xDC00u);
+            code_point = combine_surrogates(text[at], text[at + 1]);
             ++at;
         }
         append_utf16(lowered, lower(code_point, locale));

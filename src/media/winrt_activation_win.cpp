@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <mutex>
 
+#include "base/com_apartment_win.hpp"
+
 namespace olvex::media::winrt {
 
 namespace {
@@ -39,10 +41,7 @@ PlatformResult<ComPtr<Factory>> cached_factory(const wchar_t* class_id) {
 HRESULT request_activation_factory(const wchar_t* class_id, const GUID& iid, void** factory) {
     const HRESULT hr = ask_for_factory(class_id, iid, factory);
     if (hr != CO_E_NOTINITIALIZED) return hr;
-    // The process stays in the apartment for good; the cookie that would let
-    // it leave is never used.
-    CO_MTA_USAGE_COOKIE cookie{};
-    if (const HRESULT joined = CoIncrementMTAUsage(&cookie); FAILED(joined)) return joined;
+    if (const HRESULT joined = join_multithreaded_apartment(); FAILED(joined)) return joined;
     return ask_for_factory(class_id, iid, factory);
 }
 

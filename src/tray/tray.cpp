@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/text.hpp"
+#include "base/utf16.hpp"
 
 namespace olvex::tray {
 
@@ -17,8 +18,6 @@ PublishedHandle& published() {
     static PublishedHandle slot;
     return slot;
 }
-
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/com_apartment_win.hpp"
 #include "base/com_ptr_win.hpp"
 #include "volume/audio_callbacks_win.hpp"
 #include "volume/audio_platform.hpp"
@@ -172,12 +173,9 @@ private:
 
 class WinAudioBackend final : public AudioBackend {
 public:
-    // Once in the multithreaded apartment, a thread that never chose an
-    // apartment stays in it for the life of the process; the cookie that
-    // would let it leave is never used.
     AudioResult<void> join_multithreaded_apartment() override {
-        CO_MTA_USAGE_COOKIE cookie{};
-        if (const HRESULT hr = CoIncrementMTAUsage(&cookie); FAILED(hr)) return failure(hr);
+        // Qualified: unqualified, the name would be this very member.
+        if (const HRESULT hr = olvex::join_multithreaded_apartment(); FAILED(hr)) return failure(hr);
         return {};
     }
 
