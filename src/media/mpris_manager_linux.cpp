@@ -1,23 +1,20 @@
 #include "media/mpris_manager_linux.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "base/channel.hpp"
 #include "base/failure.hpp"
+#include "base/job_thread.hpp"
 #include "base/listener_registry.hpp"
 #include "base/thread.hpp"
 #include "log/log.hpp"
@@ -53,76 +50,6 @@ const std::string SEEKED_RULE =
     "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked',path='/org/mpris/MediaPlayer2'";
 
 using ManagerHandlers = ListenerRegistry<ManagerEventHandler, ManagerEvent>;
-using Job = std::move_only_function<void()>;
-
-// How a thread of the manager's own ends: the manager asks it to stop and
-// waits until it has, unless the manager is going away on that very thread
-// (its last owner let go there), which then must not touch the manager again.
-class ThreadEnd {
-public:
-    void started() { thread_.store(std::this_thread::get_id()); }
-    void finished() {
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        ended_.notify_all();
-    }
-
-    void ask_to_stop() { stopping_.store(true); }
-    [[nodiscard]] bool stopping() const { return stopping_.load(); }
-
-    void wait_unless_on_it() {
-        if (thread_.load() == std::this_thread::get_id()) return;
-        std::unique_lock lock(mutex_);
-        ended_.wait(lock, [this] { return finished_; });
-    }
-
-private:
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::thread::id> thread_{};
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool finished_ = false;
-};
-
-// Runs posted jobs one after another on a thread of its own. Jobs use the
-// manager, so none runs once `stop` has been called.
-class JobThread {
-public:
-    JobThread() {
-        auto [sender, receiver] = channel<Job>();
-        jobs_.emplace(std::move(sender));
-        spawn_thread([receiver = std::move(receiver), end = end_]() mutable { run(receiver, *end); });
-    }
-    JobThread(const JobThread&) = delete;
-    JobThread& operator=(const JobThread&) = delete;
-    ~JobThread() { stop(); }
-
-    void post(Job job) const { jobs_->send(std::move(job)); }
-
-    // Waits for the job in progress, if any, unless called from it.
-    void stop() {
-        end_->ask_to_stop();
-        jobs_->send(Job{});  // wakes the thread
-        end_->wait_unless_on_it();
-    }
-
-private:
-    static void run(Receiver<Job>& jobs, ThreadEnd& end) {
-        end.started();
-        while (auto job = jobs.recv()) {
-            if (end.stopping()) break;
-            if (*job) run_guarded(*job);
-        }
-        while (jobs.try_recv()) {
-        }
-        end.finished();
-    }
-
-    std::shared_ptr<ThreadEnd> end_ = std::make_shared<ThreadEnd>();
-    std::optional<Sender<Job>> jobs_;  // set once, in the constructor
-};
 
 struct PlayerRecord {
     std::vector<std::string> bus_names;
@@ -196,12 +123,12 @@ public:
     // first; the bus thread uses everything else.
     ~MprisManager() override {
         discoverer_.stop();
-        loop_end_->ask_to_stop();
+        loop_shutdown_->ask_to_stop();
         try {
             connection_->leaveEventLoop();
         } catch (const sdbus::Error&) {
         }
-        if (loop_started_) loop_end_->wait_unless_on_it();
+        if (loop_started_) loop_shutdown_->wait_unless_on_it();
         matches_.clear();
         dispatcher_.stop();
     }
@@ -260,14 +187,14 @@ private:
     // Our own thread rather than sdbus-c++'s: when the bus goes away the loop
     // throws, and on the library's thread nothing would catch it.
     void start_event_loop() {
-        spawn_thread([this, connection = connection_, end = loop_end_] {
-            end->started();
+        spawn_thread([this, connection = connection_, shutdown = loop_shutdown_] {
+            shutdown->started();
             try {
                 connection->enterEventLoop();
             } catch (const sdbus::Error& error) {
-                if (!end->stopping()) forget_all_players(error);
+                if (!shutdown->stopping()) forget_all_players(error);
             }
-            end->finished();
+            shutdown->finished();
         });
         loop_started_ = true;
     }
@@ -519,7 +446,7 @@ private:
     std::shared_ptr<ManagerHandlers> handlers_ = std::make_shared<ManagerHandlers>();
     JobThread dispatcher_;
     JobThread discoverer_;
-    std::shared_ptr<ThreadEnd> loop_end_ = std::make_shared<ThreadEnd>();
+    std::shared_ptr<ThreadShutdown> loop_shutdown_ = std::make_shared<ThreadShutdown>();
     bool loop_started_ = false;
 
     mutable std::mutex mutex_;
