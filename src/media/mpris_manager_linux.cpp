@@ -18,8 +18,8 @@
 #include "base/listener_registry.hpp"
 #include "base/thread.hpp"
 #include "log/log.hpp"
-#include "media/current_player.hpp"
 #include "media/mpris_bus_linux.hpp"
+#include "media/mpris_player_table_linux.hpp"
 #include "media/mpris_session_linux.hpp"
 #include "media/mpris_values_linux.hpp"
 
@@ -50,25 +50,6 @@ const std::string SEEKED_RULE =
     "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked',path='/org/mpris/MediaPlayer2'";
 
 using ManagerHandlers = ListenerRegistry<ManagerEventHandler, ManagerEvent>;
-
-struct PlayerRecord {
-    std::vector<std::string> bus_names;
-    std::uint32_t pid = 0;  // 0: unknown, so never taken for another player
-    // Null until the player has said who it is; until then it is no session.
-    std::shared_ptr<MprisSession> session;
-    PlayerActivity activity;  // keyed by the unique name
-    // Counts the PlaybackStatus values the player signalled: a status read
-    // that saw this change meanwhile is older than the signal and is dropped.
-    std::uint64_t status_signals = 0;
-
-    [[nodiscard]] const std::string& key() const { return activity.key; }
-};
-
-// What one change did to the manager's answers.
-struct Outcome {
-    bool sessions_changed = false;
-    bool current_changed = false;
-};
 
 // Bus thread handlers: a malformed signal or a player that vanished mid-call
 // is ignored, since the next signal puts things right; anything else is a
@@ -102,17 +83,14 @@ std::optional<bool> read_playing(sdbus::IProxy& player) {
     }
 }
 
-void set_playing(PlayerActivity& activity, bool playing, std::uint64_t now) {
-    if (playing && !activity.playing) activity.started_playing = now;
-    activity.playing = playing;
-}
-
 // Threads: the bus thread runs the signal handlers and nothing that waits for
 // a player; the discoverer asks players about themselves; the dispatcher
 // raises manager events, since the watcher's handlers call back into the
 // manager and the sessions and take the watcher's lock, which the bus thread
 // must never wait for while it holds sdbus-c++'s lock.
 class MprisManager final : public MediaManager {
+    using Players = PlayerTable<MprisSession>;
+
 public:
     explicit MprisManager(std::shared_ptr<sdbus::IConnection> connection) : connection_(std::move(connection)) {}
 
@@ -155,18 +133,13 @@ public:
 
     PlatformResult<SessionRef> get_current_session() override {
         std::lock_guard lock(mutex_);
-        if (!current_) return nullptr;
-        const auto* player = find_player(*current_);
-        return player ? SessionRef(player->session) : nullptr;
+        return SessionRef(players_.current_session());
     }
 
     PlatformResult<std::vector<SessionRef>> get_sessions() override {
         std::lock_guard lock(mutex_);
-        std::vector<SessionRef> sessions;
-        for (const auto& key : visible_) {
-            if (const auto* player = find_player(key)) sessions.push_back(player->session);
-        }
-        return sessions;
+        const auto sessions = players_.sessions();
+        return std::vector<SessionRef>(sessions.begin(), sessions.end());
     }
 
     PlatformResult<EventToken> add_event_handler(ManagerEvent event, ManagerEventHandler handler) override {
@@ -283,154 +256,88 @@ private:
     // Records that the player at `owner` did something (and, if known, whether
     // it now plays); its session, or null for a sender that is no session.
     std::shared_ptr<MprisSession> note_activity(const std::string& owner, std::optional<bool> playing) {
-        std::shared_ptr<MprisSession> session;
-        Outcome outcome;
+        Players::Activity activity;
         {
             std::lock_guard lock(mutex_);
-            auto* player = find_player(owner);
-            if (!player) return nullptr;
-            player->activity.last_active = ++clock_;
-            if (playing) {
-                set_playing(player->activity, *playing, clock_);
-                ++player->status_signals;
-            }
-            session = player->session;
-            outcome = settle();
+            activity = players_.note_activity(owner, playing);
         }
-        announce(outcome);
-        return session;
+        announce(activity.changes);
+        return activity.session;
     }
 
-    // The player is known at once, so that its signals count while the
-    // discoverer asks who it is.
     void add_player_name(const std::string& name, const std::string& owner) {
+        bool is_new = false;
         {
             std::lock_guard lock(mutex_);
-            if (auto* known = find_player(owner)) {
-                auto& names = known->bus_names;
-                if (std::ranges::find(names, name) == names.end()) names.push_back(name);
-                return;
-            }
-            PlayerRecord player;
-            player.bus_names.push_back(name);
-            player.activity.key = owner;
-            players_.push_back(std::move(player));
+            is_new = players_.add_name(name, owner);
         }
-        discoverer_.post([this, name, owner] { discover_player(name, owner); });
+        if (is_new) discoverer_.post([this, name, owner] { discover_player(name, owner); });
     }
 
     void remove_player_name(const std::string& name, const std::string& owner) {
-        std::shared_ptr<MprisSession> gone;  // released after the lock
-        Outcome outcome;
+        Players::Removal removal;  // its session released after the lock
         {
             std::lock_guard lock(mutex_);
-            const auto player = std::ranges::find(players_, owner, &PlayerRecord::key);
-            if (player == players_.end()) return;
-            std::erase(player->bus_names, name);
-            if (!player->bus_names.empty()) return;
-            gone = std::move(player->session);
-            players_.erase(player);
-            outcome = settle();
+            removal = players_.remove_name(name, owner);
         }
-        announce(outcome);
+        announce(removal.changes);
     }
 
     // On the discoverer.
     void discover_player(const std::string& name, const std::string& owner) {
-        const auto signals_before = status_signals_of(owner);
-        if (!signals_before) return;  // gone already
+        const auto stamp = status_stamp(owner);
+        if (!stamp) return;  // gone already
         const std::uint32_t pid = process_id(owner);
         auto proxy = sdbus::createProxy(*connection_, owner, OBJECT_PATH);
         const auto playing = read_playing(*proxy);
         const std::string desktop_entry = read_text_property(*proxy, ROOT_INTERFACE, "DesktopEntry");
+        // Released after the lock if the player went away meanwhile.
         auto session =
             std::make_shared<MprisSession>(connection_, std::move(proxy), application_id(name, desktop_entry));
-        Outcome outcome;
+        ChangedAnswers changes;
         {
             std::lock_guard lock(mutex_);
-            auto* player = find_player(owner);
-            if (!player) return;
-            player->pid = pid;
-            player->session = std::move(session);
-            player->activity.last_active = ++clock_;
-            if (playing && player->status_signals == *signals_before) set_playing(player->activity, *playing, clock_);
-            outcome = settle();
+            changes = players_.complete_discovery(owner, pid, session, playing, *stamp);
         }
-        announce(outcome);
+        announce(changes);
     }
 
     // On the discoverer: for a player that said its status changed without
     // saying to what.
     void refresh_playing(const std::string& owner) {
-        const auto signals_before = status_signals_of(owner);
-        if (!signals_before) return;
+        const auto stamp = status_stamp(owner);
+        if (!stamp) return;
         const auto proxy = sdbus::createProxy(*connection_, owner, OBJECT_PATH);
         const auto playing = read_playing(*proxy);
         if (!playing) return;
-        Outcome outcome;
+        ChangedAnswers changes;
         {
             std::lock_guard lock(mutex_);
-            auto* player = find_player(owner);
-            if (!player || player->status_signals != *signals_before) return;
-            set_playing(player->activity, *playing, ++clock_);
-            outcome = settle();
+            changes = players_.apply_status_read(owner, *playing, *stamp);
         }
-        announce(outcome);
+        announce(changes);
     }
 
-    std::optional<std::uint64_t> status_signals_of(const std::string& owner) {
+    std::optional<std::uint64_t> status_stamp(const std::string& owner) {
         std::lock_guard lock(mutex_);
-        const auto* player = find_player(owner);
-        return player ? std::optional(player->status_signals) : std::nullopt;
+        return players_.status_stamp(owner);
     }
 
     // On the bus thread, once the bus is gone: no player can be reached any
     // more, so none is left.
     void forget_all_players(const sdbus::Error& error) {
         log_message(fmt::format("smtc: lost the D-Bus session bus: {}", bus_error(error).message));
-        std::vector<PlayerRecord> gone;  // released after the lock
+        std::vector<std::shared_ptr<MprisSession>> gone;  // released after the lock
         {
             std::lock_guard lock(mutex_);
-            gone.swap(players_);
-            (void)settle();
+            gone = players_.forget_all();
         }
-        announce(Outcome{true, true});
+        announce(ChangedAnswers{true, true});
     }
 
-    PlayerRecord* find_player(const std::string& owner) {
-        const auto found = std::ranges::find(players_, owner, &PlayerRecord::key);
-        return found == players_.end() ? nullptr : &*found;
-    }
-
-    // Two connections of one process (a player with two MPRIS front ends)
-    // count once: the one that came first.
-    std::vector<PlayerActivity> visible_players() const {
-        std::vector<PlayerActivity> visible;
-        std::vector<std::uint32_t> pids;
-        for (const auto& player : players_) {
-            if (!player.session) continue;
-            if (player.pid != 0 && std::ranges::find(pids, player.pid) != pids.end()) continue;
-            if (player.pid != 0) pids.push_back(player.pid);
-            visible.push_back(player.activity);
-        }
-        return visible;
-    }
-
-    // Recomputes the session list and the current player; under the lock.
-    Outcome settle() {
-        const auto visible = visible_players();
-        std::vector<std::string> keys;
-        for (const auto& player : visible) keys.push_back(player.key);
-        auto current = choose_current_player(visible, current_);
-        const Outcome outcome{keys != visible_, current != current_};
-        visible_ = std::move(keys);
-        current_ = std::move(current);
-        return outcome;
-    }
-
-    void announce(const Outcome& outcome) {
-        if (outcome.sessions_changed) raise(ManagerEvent::sessions_changed);
-        if (outcome.current_changed) raise(ManagerEvent::current_session_changed);
+    void announce(const ChangedAnswers& changes) {
+        if (changes.sessions_changed) raise(ManagerEvent::sessions_changed);
+        if (changes.current_changed) raise(ManagerEvent::current_session_changed);
     }
 
     void raise(ManagerEvent event) {
@@ -449,11 +356,8 @@ private:
     std::shared_ptr<ThreadShutdown> loop_shutdown_ = std::make_shared<ThreadShutdown>();
     bool loop_started_ = false;
 
-    mutable std::mutex mutex_;
-    std::vector<PlayerRecord> players_;  // in the order they appeared
-    std::vector<std::string> visible_;   // unique names of the players that count
-    std::optional<std::string> current_;
-    std::uint64_t clock_ = 0;
+    std::mutex mutex_;
+    Players players_;
 };
 
 }  // namespace
