@@ -64,6 +64,39 @@ void on_bus_thread(Body&& body) {
     });
 }
 
+// What a player's PropertiesChanged signal says, as far as the manager cares.
+// A property counts as touched whether the signal carries its new value or
+// only says that it changed.
+struct PlayerChange {
+    std::string owner;            // the player's unique name
+    std::optional<bool> playing;  // when the signal carries PlaybackStatus
+    bool status_unsaid = false;   // PlaybackStatus changed to a value the signal leaves out
+    bool metadata_touched = false;
+    bool playback_touched = false;  // PlaybackStatus or Rate
+};
+
+// Nothing for a signal about another interface than the player's.
+std::optional<PlayerChange> read_player_change(sdbus::Message& message) {
+    std::string interface;
+    PropertyMap changed;
+    std::vector<std::string> invalidated;
+    message >> interface >> changed >> invalidated;
+    if (interface != PLAYER_INTERFACE) return std::nullopt;
+    const auto listed = [&](const std::string& property) {
+        return std::ranges::find(invalidated, property) != invalidated.end();
+    };
+    const auto touched = [&](const std::string& property) { return changed.contains(property) || listed(property); };
+    PlayerChange change;
+    change.owner = message.getSender();
+    if (const auto status = changed.find("PlaybackStatus"); status != changed.end()) {
+        change.playing = text_of(status->second) == "Playing";
+    }
+    change.status_unsaid = !change.playing && listed("PlaybackStatus");
+    change.metadata_touched = touched("Metadata");
+    change.playback_touched = touched("PlaybackStatus") || touched("Rate");
+    return change;
+}
+
 std::string read_text_property(sdbus::IProxy& player, const std::string& interface, const std::string& name) {
     try {
         return text_of(get_property(player, interface, name, DISCOVERY_TIMEOUT_US)).value_or("");
@@ -224,27 +257,17 @@ private:
     }
 
     void on_properties_changed(sdbus::Message& message) {
-        std::string interface;
-        PropertyMap changed;
-        std::vector<std::string> invalidated;
-        message >> interface >> changed >> invalidated;
-        if (interface != PLAYER_INTERFACE) return;
-        const auto listed = [&](const std::string& property) {
-            return std::ranges::find(invalidated, property) != invalidated.end();
-        };
-        const auto touched = [&](const std::string& property) { return changed.contains(property) || listed(property); };
-        std::optional<bool> playing;
-        if (const auto status = changed.find("PlaybackStatus"); status != changed.end()) {
-            playing = text_of(status->second) == "Playing";
-        }
-        const std::string owner = message.getSender();
-        const auto session = note_activity(owner, playing);
-        if (!playing && listed("PlaybackStatus")) {
-            discoverer_.post([this, owner] { refresh_playing(owner); });
+        if (const auto change = read_player_change(message)) apply_player_change(*change);
+    }
+
+    void apply_player_change(const PlayerChange& change) {
+        const auto session = note_activity(change.owner, change.playing);
+        if (change.status_unsaid) {
+            discoverer_.post([this, owner = change.owner] { refresh_playing(owner); });
         }
         if (!session) return;
-        if (touched("Metadata")) session->raise(SessionEvent::media_properties_changed);
-        if (touched("PlaybackStatus") || touched("Rate")) session->raise(SessionEvent::playback_info_changed);
+        if (change.metadata_touched) session->raise(SessionEvent::media_properties_changed);
+        if (change.playback_touched) session->raise(SessionEvent::playback_info_changed);
     }
 
     void on_seeked(sdbus::Message& message) {
