@@ -44,118 +44,155 @@ struct Geometry {
     double support;       // half the kernel's width, in source samples
 };
 
-Geometry geometry(std::uint32_t in_size, std::uint32_t out_size) noexcept {
+Geometry axis_geometry(std::uint32_t in_size, std::uint32_t out_size) noexcept {
     const double scale = static_cast<double>(in_size) / static_cast<double>(out_size);
     const double filter_scale = std::max(scale, 1.0);
     return {scale, filter_scale, LOBES * filter_scale};
 }
 
-double centre_of(const Geometry& g, std::uint32_t i) noexcept { return (static_cast<double>(i) + 0.5) * g.scale; }
+// Where output sample `index` lies on the source axis.
+double centre_of(const Geometry& geometry, std::uint32_t index) noexcept {
+    return (static_cast<double>(index) + 0.5) * geometry.scale;
+}
 
 // The source samples whose centres fall inside the kernel around `centre`,
 // rounded the way Pillow rounds them, never empty.
-Bounds bounds_of(const Geometry& g, double centre, std::uint32_t in_size) noexcept {
+Bounds bounds_of(const Geometry& geometry, double centre, std::uint32_t in_size) noexcept {
     const double size = static_cast<double>(in_size);
-    const double low = std::clamp(std::floor(centre - g.support + 0.5), 0.0, size - 1.0);
-    const double high = std::clamp(std::floor(centre + g.support + 0.5), low + 1.0, size);
+    const double low = std::clamp(std::floor(centre - geometry.support + 0.5), 0.0, size - 1.0);
+    const double high = std::clamp(std::floor(centre + geometry.support + 0.5), low + 1.0, size);
     return {static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high)};
 }
 
-// Writes the kernel's values at t0, t0 + step, t0 + 2 step, ... and returns
-// their sum. A wide kernel has millions of samples, and two sines for each
-// would cost seconds, so sin(pi t) and sin(pi t / 3) advance by rotation
-// instead: in four interleaved phases, which keeps the processor busy,
-// started afresh every RESEED samples before rounding can build up. Near
-// t = 0, where the quotient loses its relative precision, the kernel is
-// evaluated directly.
-double kernel_samples(double t0, double step, std::span<float> out) {
-    constexpr std::size_t PHASES = 4;
-    constexpr std::size_t RESEED = 256;
-    constexpr double NEAR_ZERO = 1.0 / 64;
-    constexpr double PI = std::numbers::pi;
-    const double turn = PI * step * PHASES;
-    const double cos1 = std::cos(turn), sin1 = std::sin(turn);
-    const double cos3 = std::cos(turn / LOBES), sin3 = std::sin(turn / LOBES);
-    double a_sin[PHASES], a_cos[PHASES], b_sin[PHASES], b_cos[PHASES];
-    for (std::size_t k0 = 0; k0 < out.size(); k0 += PHASES) {
-        if (k0 % RESEED == 0) {
-            for (std::size_t j = 0; j < PHASES; ++j) {
-                const double angle = PI * (t0 + static_cast<double>(k0 + j) * step);
-                a_sin[j] = std::sin(angle);
-                a_cos[j] = std::cos(angle);
-                b_sin[j] = std::sin(angle / LOBES);
-                b_cos[j] = std::cos(angle / LOBES);
-            }
-        }
-        for (std::size_t j = 0; j < PHASES && k0 + j < out.size(); ++j) {
-            out[k0 + j] = static_cast<float>(a_sin[j] * b_sin[j]);
-        }
-        for (std::size_t j = 0; j < PHASES; ++j) {
-            const double a_next = a_sin[j] * cos1 + a_cos[j] * sin1;
-            a_cos[j] = a_cos[j] * cos1 - a_sin[j] * sin1;
-            a_sin[j] = a_next;
-            const double b_next = b_sin[j] * cos3 + b_cos[j] * sin3;
-            b_cos[j] = b_cos[j] * cos3 - b_sin[j] * sin3;
-            b_sin[j] = b_next;
-        }
+constexpr double PI = std::numbers::pi;
+constexpr std::size_t PHASES = 4;
+
+// The sine and cosine of one angle per phase, which `turn` advances all by the
+// same angle at once.
+struct PhaseAngles {
+    double sin[PHASES];
+    double cos[PHASES];
+};
+
+struct Turn {
+    double cos;
+    double sin;
+};
+
+Turn turn_by(double angle) noexcept { return {std::cos(angle), std::sin(angle)}; }
+
+void turn(PhaseAngles& angles, Turn by) noexcept {
+    for (std::size_t phase = 0; phase < PHASES; ++phase) {
+        const double next_sin = angles.sin[phase] * by.cos + angles.cos[phase] * by.sin;
+        angles.cos[phase] = angles.cos[phase] * by.cos - angles.sin[phase] * by.sin;
+        angles.sin[phase] = next_sin;
     }
-    double sum = 0.0;
-    for (std::size_t k = 0; k < out.size(); ++k) {
-        const double t = t0 + static_cast<double>(k) * step;
-        double value = 0.0;
-        if (t < -LOBES || t >= LOBES) {
-            value = 0.0;
-        } else if (std::abs(t) < NEAR_ZERO) {
-            value = lanczos3(t);
-        } else {
-            value = static_cast<double>(out[k]) * LOBES / (PI * PI * t * t);
+}
+
+// Sets the angles pi t (`whole`) and pi t / 3 (`third`) afresh, from the
+// sines themselves, for the samples first_sample ... first_sample + PHASES - 1.
+void seed(PhaseAngles& whole, PhaseAngles& third, double first_t, double step, std::size_t first_sample) noexcept {
+    for (std::size_t phase = 0; phase < PHASES; ++phase) {
+        const double angle = PI * (first_t + static_cast<double>(first_sample + phase) * step);
+        whole.sin[phase] = std::sin(angle);
+        whole.cos[phase] = std::cos(angle);
+        third.sin[phase] = std::sin(angle / LOBES);
+        third.cos[phase] = std::cos(angle / LOBES);
+    }
+}
+
+// Writes sin(pi t) * sin(pi t / 3) at t = first_t, first_t + step, ... A wide
+// kernel has millions of samples, and two sines for each would cost seconds,
+// so the sines advance by rotation instead: in four interleaved phases, which
+// keeps the processor busy, started afresh every RESEED samples before
+// rounding can build up.
+void write_sine_products(double first_t, double step, std::span<float> out) noexcept {
+    constexpr std::size_t RESEED = 256;
+    const double turn_angle = PI * step * PHASES;
+    const Turn whole_turn = turn_by(turn_angle);
+    const Turn third_turn = turn_by(turn_angle / LOBES);
+    PhaseAngles whole{};
+    PhaseAngles third{};
+    for (std::size_t block = 0; block < out.size(); block += PHASES) {
+        if (block % RESEED == 0) seed(whole, third, first_t, step, block);
+        for (std::size_t phase = 0; phase < PHASES && block + phase < out.size(); ++phase) {
+            out[block + phase] = static_cast<float>(whole.sin[phase] * third.sin[phase]);
         }
-        out[k] = static_cast<float>(value);
+        turn(whole, whole_turn);
+        turn(third, third_turn);
+    }
+}
+
+// The kernel at `t`, given sin(pi t) * sin(pi t / 3). Near t = 0, where the
+// quotient loses its relative precision, the kernel is evaluated directly.
+double kernel_from_sine_product(double t, float sine_product) noexcept {
+    constexpr double NEAR_ZERO = 1.0 / 64;
+    if (t < -LOBES || t >= LOBES) return 0.0;
+    if (std::abs(t) < NEAR_ZERO) return lanczos3(t);
+    return static_cast<double>(sine_product) * LOBES / (PI * PI * t * t);
+}
+
+// Writes the kernel's values at t = first_t, first_t + step, ... and returns
+// their sum.
+double kernel_samples(double first_t, double step, std::span<float> out) {
+    write_sine_products(first_t, step, out);
+    double sum = 0.0;
+    for (std::size_t sample = 0; sample < out.size(); ++sample) {
+        const double t = first_t + static_cast<double>(sample) * step;
+        const double value = kernel_from_sine_product(t, out[sample]);
+        out[sample] = static_cast<float>(value);
         sum += value;
     }
     return sum;
 }
 
-void fill_weights(const Geometry& g, double centre, Bounds bounds, std::span<float> out) {
-    const double step = 1.0 / g.filter_scale;
+void fill_weights(const Geometry& geometry, double centre, Bounds bounds, std::span<float> out) {
+    const double step = 1.0 / geometry.filter_scale;
     const double sum = kernel_samples((static_cast<double>(bounds.start) - centre + 0.5) * step, step, out);
     if (sum == 0.0) return;
     const double scale = 1.0 / sum;
-    for (float& w : out) w = static_cast<float>(static_cast<double>(w) * scale);
+    for (float& weight : out) weight = static_cast<float>(static_cast<double>(weight) * scale);
 }
 
 // Blocks of a fixed size let the compiler's cheapest vectorisation model
 // (GCC's at -O2) take these loops; the tails are short.
 constexpr std::size_t BLOCK = 16;
 
-// acc[i] = weight * row[i]
-void set_scaled(float* __restrict acc, const std::uint8_t* __restrict row, float weight, std::size_t n) noexcept {
-    std::size_t i = 0;
-    for (; i + BLOCK <= n; i += BLOCK) {
-        for (std::size_t j = 0; j < BLOCK; ++j) acc[i + j] = weight * static_cast<float>(row[i + j]);
+// sums[at] = weight * row[at]
+void set_scaled(float* __restrict sums, const std::uint8_t* __restrict row, float weight, std::size_t count) noexcept {
+    std::size_t block = 0;
+    for (; block + BLOCK <= count; block += BLOCK) {
+        for (std::size_t offset = 0; offset < BLOCK; ++offset) {
+            sums[block + offset] = weight * static_cast<float>(row[block + offset]);
+        }
     }
-    for (; i < n; ++i) acc[i] = weight * static_cast<float>(row[i]);
+    for (std::size_t at = block; at < count; ++at) sums[at] = weight * static_cast<float>(row[at]);
 }
 
-// acc[i] += weight * row[i]
-void add_scaled(float* __restrict acc, const std::uint8_t* __restrict row, float weight, std::size_t n) noexcept {
-    std::size_t i = 0;
-    for (; i + BLOCK <= n; i += BLOCK) {
-        for (std::size_t j = 0; j < BLOCK; ++j) acc[i + j] += weight * static_cast<float>(row[i + j]);
+// sums[at] += weight * row[at]
+void add_scaled(float* __restrict sums, const std::uint8_t* __restrict row, float weight, std::size_t count) noexcept {
+    std::size_t block = 0;
+    for (; block + BLOCK <= count; block += BLOCK) {
+        for (std::size_t offset = 0; offset < BLOCK; ++offset) {
+            sums[block + offset] += weight * static_cast<float>(row[block + offset]);
+        }
     }
-    for (; i < n; ++i) acc[i] += weight * static_cast<float>(row[i]);
+    for (std::size_t at = block; at < count; ++at) sums[at] += weight * static_cast<float>(row[at]);
 }
 
 // Two rows in one pass: half the loads and stores of the sums.
-void add_scaled2(float* __restrict acc, const std::uint8_t* __restrict row0, float weight0,
-                 const std::uint8_t* __restrict row1, float weight1, std::size_t n) noexcept {
-    std::size_t i = 0;
-    for (; i + BLOCK <= n; i += BLOCK) {
-        for (std::size_t j = 0; j < BLOCK; ++j) {
-            acc[i + j] += weight0 * static_cast<float>(row0[i + j]) + weight1 * static_cast<float>(row1[i + j]);
+void add_scaled2(float* __restrict sums, const std::uint8_t* __restrict row0, float weight0,
+                 const std::uint8_t* __restrict row1, float weight1, std::size_t count) noexcept {
+    std::size_t block = 0;
+    for (; block + BLOCK <= count; block += BLOCK) {
+        for (std::size_t offset = 0; offset < BLOCK; ++offset) {
+            const std::size_t at = block + offset;
+            sums[at] += weight0 * static_cast<float>(row0[at]) + weight1 * static_cast<float>(row1[at]);
         }
     }
-    for (; i < n; ++i) acc[i] += weight0 * static_cast<float>(row0[i]) + weight1 * static_cast<float>(row1[i]);
+    for (std::size_t at = block; at < count; ++at) {
+        sums[at] += weight0 * static_cast<float>(row0[at]) + weight1 * static_cast<float>(row1[at]);
+    }
 }
 
 // The horizontal pass reads the vertically filtered strip with its channels
@@ -163,52 +200,55 @@ void add_scaled2(float* __restrict acc, const std::uint8_t* __restrict row0, flo
 // repeated for every channel). A multiple of the channel count as the number
 // of lanes keeps every lane on one channel, so the products stay contiguous
 // and vectorise, and the lanes of each channel are added up at the end.
-template <std::size_t C>
-constexpr std::size_t LANES = C == 3 ? 12 : 8;
+template <std::size_t Channels>
+constexpr std::size_t LANES = Channels == 3 ? 12 : 8;
 
 // Four floats in one SIMD register (a GCC and Clang extension): the sums
 // must stay in registers across the loop, which a plain array does not.
 using Floats4 = float __attribute__((vector_size(16)));
 
 Floats4 load4(const float* from) noexcept {
-    Floats4 v;
-    std::memcpy(&v, from, sizeof v);
-    return v;
+    Floats4 loaded;
+    std::memcpy(&loaded, from, sizeof loaded);
+    return loaded;
 }
 
-// sums[c] += the products of channel c, for n products (whole pixels). Lane j
-// of the accumulators (a, b, then d) belongs to channel j % C.
-template <std::size_t C>
-void dot_channels(const float* w, const float* p, std::size_t n, float* sums) noexcept {
-    constexpr std::size_t L = LANES<C>;
-    Floats4 a = {}, b = {}, d = {};
-    std::size_t k = 0;
-    for (; k + L <= n; k += L) {
-        a += load4(w + k) * load4(p + k);
-        b += load4(w + k + 4) * load4(p + k + 4);
-        if constexpr (L == 12) d += load4(w + k + 8) * load4(p + k + 8);
+// sums[channel] += the products of that channel, for `count` products (whole
+// pixels). Lane n of the accumulators (lanes 0 to 3, 4 to 7, then 8 to 11)
+// belongs to channel n % Channels.
+template <std::size_t Channels>
+void dot_channels(const float* weights, const float* samples, std::size_t count, float* sums) noexcept {
+    constexpr std::size_t lanes = LANES<Channels>;
+    Floats4 lanes0 = {}, lanes4 = {}, lanes8 = {};
+    std::size_t done = 0;
+    for (; done + lanes <= count; done += lanes) {
+        lanes0 += load4(weights + done) * load4(samples + done);
+        lanes4 += load4(weights + done + 4) * load4(samples + done + 4);
+        if constexpr (lanes == 12) lanes8 += load4(weights + done + 8) * load4(samples + done + 8);
     }
-    if (k < n) {  // a window cut by the edge of a strip
-        float part[L] = {};
-        for (std::size_t j = 0; k + j < n; ++j) part[j] = w[k + j] * p[k + j];
-        a += load4(part);
-        b += load4(part + 4);
-        if constexpr (L == 12) d += load4(part + 8);
+    if (done < count) {  // a window cut by the edge of a strip
+        float rest[lanes] = {};
+        for (std::size_t lane = 0; done + lane < count; ++lane) {
+            rest[lane] = weights[done + lane] * samples[done + lane];
+        }
+        lanes0 += load4(rest);
+        lanes4 += load4(rest + 4);
+        if constexpr (lanes == 12) lanes8 += load4(rest + 8);
     }
-    if constexpr (C == 1) {
-        const Floats4 v = a + b;
-        sums[0] += (v[0] + v[1]) + (v[2] + v[3]);
-    } else if constexpr (C == 2) {
-        const Floats4 v = a + b;
-        sums[0] += v[0] + v[2];
-        sums[1] += v[1] + v[3];
-    } else if constexpr (C == 3) {
-        sums[0] += (a[0] + a[3]) + (b[2] + d[1]);
-        sums[1] += (a[1] + b[0]) + (b[3] + d[2]);
-        sums[2] += (a[2] + b[1]) + (d[0] + d[3]);
+    if constexpr (Channels == 1) {
+        const Floats4 paired = lanes0 + lanes4;
+        sums[0] += (paired[0] + paired[1]) + (paired[2] + paired[3]);
+    } else if constexpr (Channels == 2) {
+        const Floats4 paired = lanes0 + lanes4;
+        sums[0] += paired[0] + paired[2];
+        sums[1] += paired[1] + paired[3];
+    } else if constexpr (Channels == 3) {
+        sums[0] += (lanes0[0] + lanes0[3]) + (lanes4[2] + lanes8[1]);
+        sums[1] += (lanes0[1] + lanes4[0]) + (lanes4[3] + lanes8[2]);
+        sums[2] += (lanes0[2] + lanes4[1]) + (lanes8[0] + lanes8[3]);
     } else {
-        const Floats4 v = a + b;
-        for (std::size_t c = 0; c < 4; ++c) sums[c] += v[c];
+        const Floats4 paired = lanes0 + lanes4;
+        for (std::size_t channel = 0; channel < 4; ++channel) sums[channel] += paired[channel];
     }
 }
 
@@ -224,14 +264,14 @@ struct ColumnGroup {
 // Consecutive output columns whose weights together stay within the budget
 // (a group holds at least one column, however wide its kernel).
 std::vector<ColumnGroup> plan_column_groups(std::uint32_t in_width, std::uint32_t out_width, std::size_t channels) {
-    const Geometry g = geometry(in_width, out_width);
+    const Geometry geometry = axis_geometry(in_width, out_width);
     std::vector<ColumnGroup> groups;
     std::size_t weights = 0;
-    for (std::uint32_t x = 0; x < out_width; ++x) {
-        const Bounds b = bounds_of(g, centre_of(g, x), in_width);
-        const std::size_t size = std::size_t{b.end - b.start} * channels;
+    for (std::uint32_t column = 0; column < out_width; ++column) {
+        const Bounds bounds = bounds_of(geometry, centre_of(geometry, column), in_width);
+        const std::size_t size = std::size_t{bounds.end - bounds.start} * channels;
         if (groups.empty() || weights + size > GROUP_WEIGHTS) {
-            groups.push_back({x, 0});
+            groups.push_back({column, 0});
             weights = 0;
         }
         ++groups.back().count;
@@ -246,17 +286,17 @@ std::vector<ColumnGroup> plan_column_groups(std::uint32_t in_width, std::uint32_
 class ChannelWeights {
 public:
     ChannelWeights(const AxisFilter& columns, std::size_t channels, std::size_t lanes) : offsets_(columns.count() + 1) {
-        for (std::uint32_t x = 0; x < columns.count(); ++x) {
-            const std::size_t size = columns.weights(x).size() * channels;
-            offsets_[x + 1] = offsets_[x] + (size + lanes - 1) / lanes * lanes;
+        for (std::uint32_t column = 0; column < columns.count(); ++column) {
+            const std::size_t size = columns.weights(column).size() * channels;
+            offsets_[column + 1] = offsets_[column] + (size + lanes - 1) / lanes * lanes;
         }
         weights_.resize(offsets_.back(), 0.0F);
-        for (std::uint32_t x = 0; x < columns.count(); ++x) {
-            float* to = weights_.data() + offsets_[x];
-            for (const float w : columns.weights(x)) to = std::fill_n(to, channels, w);
+        for (std::uint32_t column = 0; column < columns.count(); ++column) {
+            float* to = weights_.data() + offsets_[column];
+            for (const float weight : columns.weights(column)) to = std::fill_n(to, channels, weight);
         }
     }
-    [[nodiscard]] const float* column(std::uint32_t x) const noexcept { return weights_.data() + offsets_[x]; }
+    [[nodiscard]] const float* column(std::uint32_t index) const noexcept { return weights_.data() + offsets_[index]; }
 
 private:
     std::vector<std::size_t> offsets_;
@@ -266,63 +306,68 @@ private:
 // One group of output columns over the requested rows: for each row, the
 // vertical pass filters strips of the source columns the group reads, and the
 // horizontal pass adds each strip's share to the group's column sums.
-template <std::size_t C>
+template <std::size_t Channels>
 class GroupResizer {
 public:
     GroupResizer(const Picture& source, const AxisFilter& rows, const AxisFilter& columns)
         : source_(source),
           rows_(rows),
           columns_(columns),
-          weights_(columns, C, LANES<C>),
+          weights_(columns, Channels, LANES<Channels>),
           strip_pixels_(std::min<std::size_t>(columns.end(columns.count() - 1) - columns.start(0),
-                                              std::max<std::size_t>(1, STRIP_FLOATS / C))),
+                                              std::max<std::size_t>(1, STRIP_FLOATS / Channels))),
           // Room past the end for the zero-weighted lanes of the last column.
-          strip_(strip_pixels_ * C + LANES<C>, 0.0F),
-          sums_(std::size_t{columns.count()} * C) {}
+          strip_(strip_pixels_ * Channels + LANES<Channels>, 0.0F),
+          sums_(std::size_t{columns.count()} * Channels) {}
 
     // Writes the group's columns of every requested row into `out`, whose rows
     // are `out_width` pixels wide, starting at column `first_column`.
     void run(std::span<std::uint8_t> out, std::uint32_t out_width, std::uint32_t first_column) {
         const std::uint32_t begin = columns_.start(0);
         const std::uint32_t end = columns_.end(columns_.count() - 1);
-        for (std::uint32_t r = 0; r < rows_.count(); ++r) {
+        for (std::uint32_t row = 0; row < rows_.count(); ++row) {
             std::fill(sums_.begin(), sums_.end(), 0.0F);
-            for (std::uint32_t a = begin; a < end;) {
-                const auto b = static_cast<std::uint32_t>(std::min<std::size_t>(end, a + strip_pixels_));
-                filter_vertically(r, a, b);
-                add_columns(a, b);
-                a = b;
+            for (std::uint32_t strip_begin = begin; strip_begin < end;) {
+                const auto strip_end =
+                    static_cast<std::uint32_t>(std::min<std::size_t>(end, strip_begin + strip_pixels_));
+                filter_vertically(row, strip_begin, strip_end);
+                add_columns(strip_begin, strip_end);
+                strip_begin = strip_end;
             }
-            const std::size_t row_start = (std::size_t{r} * out_width + first_column) * C;
+            const std::size_t row_start = (std::size_t{row} * out_width + first_column) * Channels;
             std::transform(sums_.begin(), sums_.end(), out.begin() + static_cast<std::ptrdiff_t>(row_start), to_byte);
         }
     }
 
 private:
-    void filter_vertically(std::uint32_t r, std::uint32_t a, std::uint32_t b) {
-        const std::size_t row_bytes = std::size_t{source_.width} * C;
-        const std::size_t n = std::size_t{b - a} * C;
-        const std::uint8_t* first = source_.pixels.data() + std::size_t{rows_.start(r)} * row_bytes + a * C;
-        const auto weights = rows_.weights(r);
-        set_scaled(strip_.data(), first, weights[0], n);
-        std::size_t k = 1;
-        for (; k + 2 <= weights.size(); k += 2) {
-            add_scaled2(strip_.data(), first + k * row_bytes, weights[k], first + (k + 1) * row_bytes, weights[k + 1], n);
+    // Source columns [strip_begin, strip_end) filtered down to output row `row`.
+    void filter_vertically(std::uint32_t row, std::uint32_t strip_begin, std::uint32_t strip_end) {
+        const std::size_t row_bytes = std::size_t{source_.width} * Channels;
+        const std::size_t count = std::size_t{strip_end - strip_begin} * Channels;
+        const std::uint8_t* first =
+            source_.pixels.data() + std::size_t{rows_.start(row)} * row_bytes + strip_begin * Channels;
+        const auto weights = rows_.weights(row);
+        set_scaled(strip_.data(), first, weights[0], count);
+        std::size_t tap = 1;
+        for (; tap + 2 <= weights.size(); tap += 2) {
+            add_scaled2(strip_.data(), first + tap * row_bytes, weights[tap], first + (tap + 1) * row_bytes,
+                        weights[tap + 1], count);
         }
-        if (k < weights.size()) add_scaled(strip_.data(), first + k * row_bytes, weights[k], n);
+        if (tap < weights.size()) add_scaled(strip_.data(), first + tap * row_bytes, weights[tap], count);
     }
 
-    void add_columns(std::uint32_t a, std::uint32_t b) {
-        for (std::uint32_t x = 0; x < columns_.count(); ++x) {
-            const std::uint32_t start = columns_.start(x);
-            const std::uint32_t low = std::max(a, start);
-            const std::uint32_t high = std::min(b, columns_.end(x));
+    void add_columns(std::uint32_t strip_begin, std::uint32_t strip_end) {
+        for (std::uint32_t column = 0; column < columns_.count(); ++column) {
+            const std::uint32_t start = columns_.start(column);
+            const std::uint32_t low = std::max(strip_begin, start);
+            const std::uint32_t high = std::min(strip_end, columns_.end(column));
             if (low >= high) continue;
-            const bool whole = low == start && high == columns_.end(x);
-            const std::size_t size = std::size_t{high - low} * C;
-            const std::size_t n = whole ? (size + LANES<C> - 1) / LANES<C> * LANES<C> : size;
-            dot_channels<C>(weights_.column(x) + std::size_t{low - start} * C, strip_.data() + std::size_t{low - a} * C, n,
-                            sums_.data() + std::size_t{x} * C);
+            const bool whole = low == start && high == columns_.end(column);
+            const std::size_t size = std::size_t{high - low} * Channels;
+            const std::size_t count = whole ? (size + LANES<Channels> - 1) / LANES<Channels> * LANES<Channels> : size;
+            dot_channels<Channels>(weights_.column(column) + std::size_t{low - start} * Channels,
+                                   strip_.data() + std::size_t{low - strip_begin} * Channels, count,
+                                   sums_.data() + std::size_t{column} * Channels);
         }
     }
 
@@ -335,10 +380,10 @@ private:
     std::vector<float> sums_;
 };
 
-template <std::size_t C>
+template <std::size_t Channels>
 void resize_group(const Picture& source, const AxisFilter& rows, const AxisFilter& columns,
                   std::span<std::uint8_t> out, std::uint32_t out_width, std::uint32_t first_column) {
-    GroupResizer<C>(source, rows, columns).run(out, out_width, first_column);
+    GroupResizer<Channels>(source, rows, columns).run(out, out_width, first_column);
 }
 
 void check_arguments(const Picture& source, std::uint32_t out_width, std::uint32_t out_height,
@@ -363,19 +408,19 @@ double lanczos3(double x) noexcept {
 }
 
 AxisFilter::AxisFilter(std::uint32_t in_size, std::uint32_t out_size, std::uint32_t first, std::uint32_t count) {
-    const Geometry g = geometry(in_size, out_size);
+    const Geometry geometry = axis_geometry(in_size, out_size);
     windows_.reserve(count);
     std::size_t total = 0;
-    for (std::uint32_t i = first; i < first + count; ++i) {
-        const Bounds b = bounds_of(g, centre_of(g, i), in_size);
-        windows_.push_back({b.start, b.end - b.start, total});
-        total += b.end - b.start;
+    for (std::uint32_t index = first; index < first + count; ++index) {
+        const Bounds bounds = bounds_of(geometry, centre_of(geometry, index), in_size);
+        windows_.push_back({bounds.start, bounds.end - bounds.start, total});
+        total += bounds.end - bounds.start;
     }
     weights_.resize(total);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const Window& w = windows_[i];
-        fill_weights(g, centre_of(g, first + i), {w.start, w.start + w.size},
-                     std::span(weights_).subspan(w.offset, w.size));
+    for (std::uint32_t index = 0; index < count; ++index) {
+        const Window& window = windows_[index];
+        fill_weights(geometry, centre_of(geometry, first + index), {window.start, window.start + window.size},
+                     std::span(weights_).subspan(window.offset, window.size));
     }
 }
 

@@ -27,15 +27,17 @@ public:
 
     [[nodiscard]] std::uint32_t count() const noexcept { return static_cast<std::uint32_t>(windows_.size()); }
 
-    // First source sample read by output sample first + i.
-    [[nodiscard]] std::uint32_t start(std::uint32_t i) const noexcept { return windows_[i].start; }
+    // First source sample read by output sample first + index.
+    [[nodiscard]] std::uint32_t start(std::uint32_t index) const noexcept { return windows_[index].start; }
 
-    // One past the last source sample read by output sample first + i.
-    [[nodiscard]] std::uint32_t end(std::uint32_t i) const noexcept { return windows_[i].start + windows_[i].size; }
+    // One past the last source sample read by output sample first + index.
+    [[nodiscard]] std::uint32_t end(std::uint32_t index) const noexcept {
+        return windows_[index].start + windows_[index].size;
+    }
 
-    // Weights of the samples [start(i), end(i)).
-    [[nodiscard]] std::span<const float> weights(std::uint32_t i) const noexcept {
-        return {weights_.data() + windows_[i].offset, windows_[i].size};
+    // Weights of the samples [start(index), end(index)).
+    [[nodiscard]] std::span<const float> weights(std::uint32_t index) const noexcept {
+        return {weights_.data() + windows_[index].offset, windows_[index].size};
     }
 
 private:

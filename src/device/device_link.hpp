@@ -14,11 +14,13 @@ namespace olvex::device {
 // and whoever sends messages to the device.
 class DeviceLink {
 public:
+    // Replaces the queue of any earlier connection.
     void connect(Sender<serial::Bytes> writer) {
         std::lock_guard lock(mutex_);
         writer_ = std::move(writer);
     }
 
+    // Waits for a with_writer in progress; the queue is let go outside the lock.
     void disconnect() {
         std::optional<Sender<serial::Bytes>> released;
         std::lock_guard lock(mutex_);
@@ -36,6 +38,7 @@ public:
         return true;
     }
 
+    // May be stale by the time it returns: to send, use with_writer.
     [[nodiscard]] bool connected() const {
         std::lock_guard lock(mutex_);
         return writer_.has_value();

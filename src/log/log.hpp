@@ -33,7 +33,8 @@ void failure_hook(const std::source_location& where, std::optional<std::string_v
 // The first thing the program does.
 void install_failure_hook();
 
-// The entry layouts.
+// The entries of log_message and failure_hook, built apart from the clock and
+// the thread so that their layout can be checked.
 [[nodiscard]] std::string format_log_entry(std::uint64_t unix_seconds, std::string_view message);
 [[nodiscard]] std::string format_failure_entry(std::uint64_t unix_seconds, std::string_view thread_name,
                                                const std::source_location& where,

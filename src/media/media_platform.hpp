@@ -33,7 +33,6 @@ using EventToken = std::int64_t;
 using TimeSpanTicks = std::int64_t;
 using DateTimeTicks = std::int64_t;
 
-// The open thumbnail stream.
 class ThumbnailStream {
 public:
     virtual ~ThumbnailStream() = default;

@@ -1,28 +1,25 @@
 #include "media/mpris_manager_linux.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "base/channel.hpp"
 #include "base/failure.hpp"
+#include "base/job_thread.hpp"
 #include "base/listener_registry.hpp"
 #include "base/thread.hpp"
 #include "log/log.hpp"
-#include "media/current_player.hpp"
 #include "media/mpris_bus_linux.hpp"
+#include "media/mpris_player_table_linux.hpp"
 #include "media/mpris_session_linux.hpp"
 #include "media/mpris_values_linux.hpp"
 
@@ -53,95 +50,6 @@ const std::string SEEKED_RULE =
     "type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked',path='/org/mpris/MediaPlayer2'";
 
 using ManagerHandlers = ListenerRegistry<ManagerEventHandler, ManagerEvent>;
-using Job = std::move_only_function<void()>;
-
-// How a thread of the manager's own ends: the manager asks it to stop and
-// waits until it has, unless the manager is going away on that very thread
-// (its last owner let go there), which then must not touch the manager again.
-class ThreadEnd {
-public:
-    void started() { thread_.store(std::this_thread::get_id()); }
-    void finished() {
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        ended_.notify_all();
-    }
-
-    void ask_to_stop() { stopping_.store(true); }
-    [[nodiscard]] bool stopping() const { return stopping_.load(); }
-
-    void wait_unless_on_it() {
-        if (thread_.load() == std::this_thread::get_id()) return;
-        std::unique_lock lock(mutex_);
-        ended_.wait(lock, [this] { return finished_; });
-    }
-
-private:
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::thread::id> thread_{};
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool finished_ = false;
-};
-
-// Runs posted jobs one after another on a thread of its own. Jobs use the
-// manager, so none runs once `stop` has been called.
-class JobThread {
-public:
-    JobThread() {
-        auto [sender, receiver] = channel<Job>();
-        jobs_.emplace(std::move(sender));
-        spawn_thread([receiver = std::move(receiver), end = end_]() mutable { run(receiver, *end); });
-    }
-    JobThread(const JobThread&) = delete;
-    JobThread& operator=(const JobThread&) = delete;
-    ~JobThread() { stop(); }
-
-    void post(Job job) const { jobs_->send(std::move(job)); }
-
-    // Waits for the job in progress, if any, unless called from it.
-    void stop() {
-        end_->ask_to_stop();
-        jobs_->send(Job{});  // wakes the thread
-        end_->wait_unless_on_it();
-    }
-
-private:
-    static void run(Receiver<Job>& jobs, ThreadEnd& end) {
-        end.started();
-        while (auto job = jobs.recv()) {
-            if (end.stopping()) break;
-            if (*job) run_guarded(*job);
-        }
-        while (jobs.try_recv()) {
-        }
-        end.finished();
-    }
-
-    std::shared_ptr<ThreadEnd> end_ = std::make_shared<ThreadEnd>();
-    std::optional<Sender<Job>> jobs_;  // set once, in the constructor
-};
-
-struct PlayerRecord {
-    std::vector<std::string> bus_names;
-    std::uint32_t pid = 0;  // 0: unknown, so never taken for another player
-    // Null until the player has said who it is; until then it is no session.
-    std::shared_ptr<MprisSession> session;
-    PlayerActivity activity;  // keyed by the unique name
-    // Counts the PlaybackStatus values the player signalled: a status read
-    // that saw this change meanwhile is older than the signal and is dropped.
-    std::uint64_t status_signals = 0;
-
-    [[nodiscard]] const std::string& key() const { return activity.key; }
-};
-
-// What one change did to the manager's answers.
-struct Outcome {
-    bool sessions_changed = false;
-    bool current_changed = false;
-};
 
 // Bus thread handlers: a malformed signal or a player that vanished mid-call
 // is ignored, since the next signal puts things right; anything else is a
@@ -154,6 +62,39 @@ void on_bus_thread(Body&& body) {
         } catch (const sdbus::Error&) {
         }
     });
+}
+
+// What a player's PropertiesChanged signal says, as far as the manager cares.
+// A property counts as touched whether the signal carries its new value or
+// only says that it changed.
+struct PlayerChange {
+    std::string owner;            // the player's unique name
+    std::optional<bool> playing;  // when the signal carries PlaybackStatus
+    bool status_unsaid = false;   // PlaybackStatus changed to a value the signal leaves out
+    bool metadata_touched = false;
+    bool playback_touched = false;  // PlaybackStatus or Rate
+};
+
+// Nothing for a signal about another interface than the player's.
+std::optional<PlayerChange> read_player_change(sdbus::Message& message) {
+    std::string interface;
+    PropertyMap changed;
+    std::vector<std::string> invalidated;
+    message >> interface >> changed >> invalidated;
+    if (interface != PLAYER_INTERFACE) return std::nullopt;
+    const auto listed = [&](const std::string& property) {
+        return std::ranges::find(invalidated, property) != invalidated.end();
+    };
+    const auto touched = [&](const std::string& property) { return changed.contains(property) || listed(property); };
+    PlayerChange change;
+    change.owner = message.getSender();
+    if (const auto status = changed.find("PlaybackStatus"); status != changed.end()) {
+        change.playing = text_of(status->second) == "Playing";
+    }
+    change.status_unsaid = !change.playing && listed("PlaybackStatus");
+    change.metadata_touched = touched("Metadata");
+    change.playback_touched = touched("PlaybackStatus") || touched("Rate");
+    return change;
 }
 
 std::string read_text_property(sdbus::IProxy& player, const std::string& interface, const std::string& name) {
@@ -175,17 +116,14 @@ std::optional<bool> read_playing(sdbus::IProxy& player) {
     }
 }
 
-void set_playing(PlayerActivity& activity, bool playing, std::uint64_t now) {
-    if (playing && !activity.playing) activity.started_playing = now;
-    activity.playing = playing;
-}
-
 // Threads: the bus thread runs the signal handlers and nothing that waits for
 // a player; the discoverer asks players about themselves; the dispatcher
 // raises manager events, since the watcher's handlers call back into the
 // manager and the sessions and take the watcher's lock, which the bus thread
 // must never wait for while it holds sdbus-c++'s lock.
 class MprisManager final : public MediaManager {
+    using Players = PlayerTable<MprisSession>;
+
 public:
     explicit MprisManager(std::shared_ptr<sdbus::IConnection> connection) : connection_(std::move(connection)) {}
 
@@ -196,12 +134,12 @@ public:
     // first; the bus thread uses everything else.
     ~MprisManager() override {
         discoverer_.stop();
-        loop_end_->ask_to_stop();
+        loop_shutdown_->ask_to_stop();
         try {
             connection_->leaveEventLoop();
         } catch (const sdbus::Error&) {
         }
-        if (loop_started_) loop_end_->wait_unless_on_it();
+        if (loop_started_) loop_shutdown_->wait_unless_on_it();
         matches_.clear();
         dispatcher_.stop();
     }
@@ -228,18 +166,13 @@ public:
 
     PlatformResult<SessionRef> get_current_session() override {
         std::lock_guard lock(mutex_);
-        if (!current_) return nullptr;
-        const auto* player = find_player(*current_);
-        return player ? SessionRef(player->session) : nullptr;
+        return SessionRef(players_.current_session());
     }
 
     PlatformResult<std::vector<SessionRef>> get_sessions() override {
         std::lock_guard lock(mutex_);
-        std::vector<SessionRef> sessions;
-        for (const auto& key : visible_) {
-            if (const auto* player = find_player(key)) sessions.push_back(player->session);
-        }
-        return sessions;
+        const auto sessions = players_.sessions();
+        return std::vector<SessionRef>(sessions.begin(), sessions.end());
     }
 
     PlatformResult<EventToken> add_event_handler(ManagerEvent event, ManagerEventHandler handler) override {
@@ -260,14 +193,14 @@ private:
     // Our own thread rather than sdbus-c++'s: when the bus goes away the loop
     // throws, and on the library's thread nothing would catch it.
     void start_event_loop() {
-        spawn_thread([this, connection = connection_, end = loop_end_] {
-            end->started();
+        spawn_thread([this, connection = connection_, shutdown = loop_shutdown_] {
+            shutdown->started();
             try {
                 connection->enterEventLoop();
             } catch (const sdbus::Error& error) {
-                if (!end->stopping()) forget_all_players(error);
+                if (!shutdown->stopping()) forget_all_players(error);
             }
-            end->finished();
+            shutdown->finished();
         });
         loop_started_ = true;
     }
@@ -324,27 +257,17 @@ private:
     }
 
     void on_properties_changed(sdbus::Message& message) {
-        std::string interface;
-        PropertyMap changed;
-        std::vector<std::string> invalidated;
-        message >> interface >> changed >> invalidated;
-        if (interface != PLAYER_INTERFACE) return;
-        const auto listed = [&](const std::string& property) {
-            return std::ranges::find(invalidated, property) != invalidated.end();
-        };
-        const auto touched = [&](const std::string& property) { return changed.contains(property) || listed(property); };
-        std::optional<bool> playing;
-        if (const auto status = changed.find("PlaybackStatus"); status != changed.end()) {
-            playing = text_of(status->second) == "Playing";
-        }
-        const std::string owner = message.getSender();
-        const auto session = note_activity(owner, playing);
-        if (!playing && listed("PlaybackStatus")) {
-            discoverer_.post([this, owner] { refresh_playing(owner); });
+        if (const auto change = read_player_change(message)) apply_player_change(*change);
+    }
+
+    void apply_player_change(const PlayerChange& change) {
+        const auto session = note_activity(change.owner, change.playing);
+        if (change.status_unsaid) {
+            discoverer_.post([this, owner = change.owner] { refresh_playing(owner); });
         }
         if (!session) return;
-        if (touched("Metadata")) session->raise(SessionEvent::media_properties_changed);
-        if (touched("PlaybackStatus") || touched("Rate")) session->raise(SessionEvent::playback_info_changed);
+        if (change.metadata_touched) session->raise(SessionEvent::media_properties_changed);
+        if (change.playback_touched) session->raise(SessionEvent::playback_info_changed);
     }
 
     void on_seeked(sdbus::Message& message) {
@@ -356,154 +279,88 @@ private:
     // Records that the player at `owner` did something (and, if known, whether
     // it now plays); its session, or null for a sender that is no session.
     std::shared_ptr<MprisSession> note_activity(const std::string& owner, std::optional<bool> playing) {
-        std::shared_ptr<MprisSession> session;
-        Outcome outcome;
+        Players::Activity activity;
         {
             std::lock_guard lock(mutex_);
-            auto* player = find_player(owner);
-            if (!player) return nullptr;
-            player->activity.last_active = ++clock_;
-            if (playing) {
-                set_playing(player->activity, *playing, clock_);
-                ++player->status_signals;
-            }
-            session = player->session;
-            outcome = settle();
+            activity = players_.note_activity(owner, playing);
         }
-        announce(outcome);
-        return session;
+        announce(activity.changes);
+        return activity.session;
     }
 
-    // The player is known at once, so that its signals count while the
-    // discoverer asks who it is.
     void add_player_name(const std::string& name, const std::string& owner) {
+        bool is_new = false;
         {
             std::lock_guard lock(mutex_);
-            if (auto* known = find_player(owner)) {
-                auto& names = known->bus_names;
-                if (std::ranges::find(names, name) == names.end()) names.push_back(name);
-                return;
-            }
-            PlayerRecord player;
-            player.bus_names.push_back(name);
-            player.activity.key = owner;
-            players_.push_back(std::move(player));
+            is_new = players_.add_name(name, owner);
         }
-        discoverer_.post([this, name, owner] { discover_player(name, owner); });
+        if (is_new) discoverer_.post([this, name, owner] { discover_player(name, owner); });
     }
 
     void remove_player_name(const std::string& name, const std::string& owner) {
-        std::shared_ptr<MprisSession> gone;  // released after the lock
-        Outcome outcome;
+        Players::Removal removal;  // its session released after the lock
         {
             std::lock_guard lock(mutex_);
-            const auto player = std::ranges::find(players_, owner, &PlayerRecord::key);
-            if (player == players_.end()) return;
-            std::erase(player->bus_names, name);
-            if (!player->bus_names.empty()) return;
-            gone = std::move(player->session);
-            players_.erase(player);
-            outcome = settle();
+            removal = players_.remove_name(name, owner);
         }
-        announce(outcome);
+        announce(removal.changes);
     }
 
     // On the discoverer.
     void discover_player(const std::string& name, const std::string& owner) {
-        const auto signals_before = status_signals_of(owner);
-        if (!signals_before) return;  // gone already
+        const auto stamp = status_stamp(owner);
+        if (!stamp) return;  // gone already
         const std::uint32_t pid = process_id(owner);
         auto proxy = sdbus::createProxy(*connection_, owner, OBJECT_PATH);
         const auto playing = read_playing(*proxy);
         const std::string desktop_entry = read_text_property(*proxy, ROOT_INTERFACE, "DesktopEntry");
+        // Released after the lock if the player went away meanwhile.
         auto session =
             std::make_shared<MprisSession>(connection_, std::move(proxy), application_id(name, desktop_entry));
-        Outcome outcome;
+        ChangedAnswers changes;
         {
             std::lock_guard lock(mutex_);
-            auto* player = find_player(owner);
-            if (!player) return;
-            player->pid = pid;
-            player->session = std::move(session);
-            player->activity.last_active = ++clock_;
-            if (playing && player->status_signals == *signals_before) set_playing(player->activity, *playing, clock_);
-            outcome = settle();
+            changes = players_.complete_discovery(owner, pid, session, playing, *stamp);
         }
-        announce(outcome);
+        announce(changes);
     }
 
     // On the discoverer: for a player that said its status changed without
     // saying to what.
     void refresh_playing(const std::string& owner) {
-        const auto signals_before = status_signals_of(owner);
-        if (!signals_before) return;
+        const auto stamp = status_stamp(owner);
+        if (!stamp) return;
         const auto proxy = sdbus::createProxy(*connection_, owner, OBJECT_PATH);
         const auto playing = read_playing(*proxy);
         if (!playing) return;
-        Outcome outcome;
+        ChangedAnswers changes;
         {
             std::lock_guard lock(mutex_);
-            auto* player = find_player(owner);
-            if (!player || player->status_signals != *signals_before) return;
-            set_playing(player->activity, *playing, ++clock_);
-            outcome = settle();
+            changes = players_.apply_status_read(owner, *playing, *stamp);
         }
-        announce(outcome);
+        announce(changes);
     }
 
-    std::optional<std::uint64_t> status_signals_of(const std::string& owner) {
+    std::optional<std::uint64_t> status_stamp(const std::string& owner) {
         std::lock_guard lock(mutex_);
-        const auto* player = find_player(owner);
-        return player ? std::optional(player->status_signals) : std::nullopt;
+        return players_.status_stamp(owner);
     }
 
     // On the bus thread, once the bus is gone: no player can be reached any
     // more, so none is left.
     void forget_all_players(const sdbus::Error& error) {
         log_message(fmt::format("smtc: lost the D-Bus session bus: {}", bus_error(error).message));
-        std::vector<PlayerRecord> gone;  // released after the lock
+        std::vector<std::shared_ptr<MprisSession>> gone;  // released after the lock
         {
             std::lock_guard lock(mutex_);
-            gone.swap(players_);
-            (void)settle();
+            gone = players_.forget_all();
         }
-        announce(Outcome{true, true});
+        announce(ChangedAnswers{true, true});
     }
 
-    PlayerRecord* find_player(const std::string& owner) {
-        const auto found = std::ranges::find(players_, owner, &PlayerRecord::key);
-        return found == players_.end() ? nullptr : &*found;
-    }
-
-    // Two connections of one process (a player with two MPRIS front ends)
-    // count once: the one that came first.
-    std::vector<PlayerActivity> visible_players() const {
-        std::vector<PlayerActivity> visible;
-        std::vector<std::uint32_t> pids;
-        for (const auto& player : players_) {
-            if (!player.session) continue;
-            if (player.pid != 0 && std::ranges::find(pids, player.pid) != pids.end()) continue;
-            if (player.pid != 0) pids.push_back(player.pid);
-            visible.push_back(player.activity);
-        }
-        return visible;
-    }
-
-    // Recomputes the session list and the current player; under the lock.
-    Outcome settle() {
-        const auto visible = visible_players();
-        std::vector<std::string> keys;
-        for (const auto& player : visible) keys.push_back(player.key);
-        auto current = choose_current_player(visible, current_);
-        const Outcome outcome{keys != visible_, current != current_};
-        visible_ = std::move(keys);
-        current_ = std::move(current);
-        return outcome;
-    }
-
-    void announce(const Outcome& outcome) {
-        if (outcome.sessions_changed) raise(ManagerEvent::sessions_changed);
-        if (outcome.current_changed) raise(ManagerEvent::current_session_changed);
+    void announce(const ChangedAnswers& changes) {
+        if (changes.sessions_changed) raise(ManagerEvent::sessions_changed);
+        if (changes.current_changed) raise(ManagerEvent::current_session_changed);
     }
 
     void raise(ManagerEvent event) {
@@ -519,14 +376,11 @@ private:
     std::shared_ptr<ManagerHandlers> handlers_ = std::make_shared<ManagerHandlers>();
     JobThread dispatcher_;
     JobThread discoverer_;
-    std::shared_ptr<ThreadEnd> loop_end_ = std::make_shared<ThreadEnd>();
+    std::shared_ptr<ThreadShutdown> loop_shutdown_ = std::make_shared<ThreadShutdown>();
     bool loop_started_ = false;
 
-    mutable std::mutex mutex_;
-    std::vector<PlayerRecord> players_;  // in the order they appeared
-    std::vector<std::string> visible_;   // unique names of the players that count
-    std::optional<std::string> current_;
-    std::uint64_t clock_ = 0;
+    std::mutex mutex_;
+    Players players_;
 };
 
 }  // namespace

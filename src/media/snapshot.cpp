@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -54,21 +56,78 @@ Duration duration_or_zero(PlatformResult<TimeSpanTicks> ticks) {
     return ticks ? duration_from_ticks(*ticks) : Duration{};
 }
 
-Duration position_at(TimelineProperties& timeline, std::int32_t status, const std::optional<double>& rate,
-                     Duration end_time, DateTimeTicks now) {
-    const Duration raw = duration_or_zero(timeline.position());
-    if (status != PLATFORM_STATUS_PLAYING) return raw;
-    const auto last_updated = timeline.last_updated_time();
-    const Duration elapsed = last_updated ? elapsed_since(*last_updated, now) : Duration{};
-    Duration position = raw.checked_add(carried_forward(elapsed, rate_factor(rate))).value_or(LONGEST_DURATION);
-    if (end_time != Duration{} && end_time < position) position = end_time;
-    return position;
-}
-
 std::optional<double> read_rate(PlaybackInfo& playback) {
     auto rate = playback.playback_rate();
     if (!rate) return std::nullopt;
     return *rate;
+}
+
+// What a session answered, every property that it could not give already
+// taken as its default.
+struct SessionReading {
+    std::string source_app_id;
+    std::string title;
+    std::string artist;
+    std::string album_title;
+    std::int32_t status = 0;
+    std::optional<double> rate;
+    Duration position;  // as the session last reported it
+    std::optional<DateTimeTicks> position_reported_at;
+    Duration start_time;
+    Duration end_time;
+};
+
+// Fails only when the media properties, the playback info or the timeline
+// cannot be obtained.
+PlatformResult<SessionReading> fetch_reading(MediaSession& session) {
+    auto properties = session.try_get_media_properties();
+    if (!properties) return std::unexpected(std::move(properties.error()));
+    if (!*properties) return make_error("the session gave no media properties");
+    auto playback = session.get_playback_info();
+    if (!playback) return std::unexpected(std::move(playback.error()));
+    if (!*playback) return make_error("the session gave no playback info");
+    auto timeline = session.get_timeline_properties();
+    if (!timeline) return std::unexpected(std::move(timeline.error()));
+    if (!*timeline) return make_error("the session gave no timeline");
+
+    SessionReading reading;
+    reading.status = value_or_default((*playback)->playback_status());
+    reading.rate = read_rate(**playback);
+    reading.end_time = duration_or_zero((*timeline)->end_time());
+    reading.position = duration_or_zero((*timeline)->position());
+    // Only a playing position is carried forward, so only then is its age asked.
+    if (reading.status == PLATFORM_STATUS_PLAYING) {
+        if (const auto reported_at = (*timeline)->last_updated_time()) reading.position_reported_at = *reported_at;
+    }
+    reading.source_app_id = value_or_default(session.source_app_user_model_id());
+    reading.title = value_or_default((*properties)->title());
+    reading.artist = value_or_default((*properties)->artist());
+    reading.album_title = value_or_default((*properties)->album_title());
+    reading.start_time = duration_or_zero((*timeline)->start_time());
+    return reading;
+}
+
+Duration position_at(const SessionReading& reading, DateTimeTicks now) {
+    if (reading.status != PLATFORM_STATUS_PLAYING) return reading.position;
+    const Duration elapsed =
+        reading.position_reported_at ? elapsed_since(*reading.position_reported_at, now) : Duration{};
+    Duration position =
+        reading.position.checked_add(carried_forward(elapsed, rate_factor(reading.rate))).value_or(LONGEST_DURATION);
+    if (reading.end_time != Duration{} && reading.end_time < position) position = reading.end_time;
+    return position;
+}
+
+SessionSnapshot assemble_snapshot(SessionReading reading, DateTimeTicks now) {
+    SessionSnapshot snapshot;
+    snapshot.position = position_at(reading, now);
+    snapshot.source_app_id = std::move(reading.source_app_id);
+    snapshot.title = std::move(reading.title);
+    snapshot.artist = std::move(reading.artist);
+    snapshot.album_title = std::move(reading.album_title);
+    snapshot.start_time = reading.start_time;
+    snapshot.end_time = reading.end_time;
+    snapshot.status = reading.status;
+    return snapshot;
 }
 
 }  // namespace
@@ -108,30 +167,11 @@ TimeSpanTicks position_ticks(Duration position) {
 }
 
 PlatformResult<SessionSnapshot> read_snapshot(MediaSession& session, std::optional<DateTimeTicks> now) {
-    auto properties = session.try_get_media_properties();
-    if (!properties) return std::unexpected(std::move(properties.error()));
-    if (!*properties) return make_error("the session gave no media properties");
-    auto playback = session.get_playback_info();
-    if (!playback) return std::unexpected(std::move(playback.error()));
-    if (!*playback) return make_error("the session gave no playback info");
-    auto timeline = session.get_timeline_properties();
-    if (!timeline) return std::unexpected(std::move(timeline.error()));
-    if (!*timeline) return make_error("the session gave no timeline");
-
-    SessionSnapshot snapshot;
-    snapshot.status = value_or_default((*playback)->playback_status());
-    const auto rate = read_rate(**playback);
-    snapshot.end_time = duration_or_zero((*timeline)->end_time());
-    // The clock is read after the awaited calls, so their time is not lost
-    // from a playing position.
-    snapshot.position = position_at(**timeline, snapshot.status, rate, snapshot.end_time,
-                                    now.value_or(current_date_time_ticks()));
-    snapshot.source_app_id = value_or_default(session.source_app_user_model_id());
-    snapshot.title = value_or_default((*properties)->title());
-    snapshot.artist = value_or_default((*properties)->artist());
-    snapshot.album_title = value_or_default((*properties)->album_title());
-    snapshot.start_time = duration_or_zero((*timeline)->start_time());
-    return snapshot;
+    auto reading = fetch_reading(session);
+    if (!reading) return std::unexpected(std::move(reading.error()));
+    // The clock is read once the session has answered, so the time its calls
+    // took is not lost from a playing position.
+    return assemble_snapshot(std::move(*reading), now.value_or(current_date_time_ticks()));
 }
 
 std::optional<SessionSnapshot> read_session_information(const SessionRef& session) {

@@ -12,7 +12,6 @@
 
 namespace olvex::serial {
 
-// One present serial port.
 struct PortRecord {
     // What the port is opened by: "COM7" on Windows, "/dev/ttyACM1" on Linux.
     std::string name;

@@ -46,6 +46,7 @@ struct ProcessIdentity {
 class EndpointVolumeSink {
 public:
     virtual ~EndpointVolumeSink() = default;
+    // `master_level` is within 0.0 to 1.0; `context` is the tag of whoever made the change.
     virtual void on_notify(float master_level, bool muted, const EventContext& context) = 0;
 };
 
@@ -55,7 +56,9 @@ public:
     virtual ~SessionEventSink() = default;
     // `context` is absent when the platform gave none.
     virtual void on_simple_volume_changed(float level, bool muted, const std::optional<EventContext>& context) = 0;
+    // `state` is expired once the session has ended.
     virtual void on_state_changed(AudioSessionState state) = 0;
+    // The session went away with its device or with the audio service itself.
     virtual void on_session_disconnected() = 0;
 };
 
@@ -63,6 +66,7 @@ public:
 class SessionCreationSink {
 public:
     virtual ~SessionCreationSink() = default;
+    // Names no session: whoever cares lists the device's sessions anew.
     virtual void on_session_created() = 0;
 };
 
@@ -79,7 +83,9 @@ enum class DeviceEventKind : std::int32_t {
 class EndpointNotificationSink {
 public:
     virtual ~EndpointNotificationSink() = default;
+    // Another device is now the default for `data_flow` and `role`.
     virtual void on_default_device_changed(std::int32_t data_flow, std::int32_t role) = 0;
+    // Which device the event concerns is not said.
     virtual void on_device_event(DeviceEventKind kind) = 0;
 };
 
@@ -94,18 +100,25 @@ using RegistrationPtr = std::unique_ptr<Registration>;
 class AudioSession {
 public:
     virtual ~AudioSession() = default;
+    // Active while the session plays.
     [[nodiscard]] virtual AudioResult<AudioSessionState> state() = 0;
+    // Whether the session carries the system's notification sounds rather than an application's audio.
     [[nodiscard]] virtual AudioResult<bool> is_system_sounds_session() = 0;
+    // The process that plays through the session; fails when the platform does not say.
     [[nodiscard]] virtual AudioResult<std::uint32_t> process_id() = 0;
+    // The platform's names for the session's application and for this instance of it; either may be empty.
     [[nodiscard]] virtual AudioResult<std::string> session_identifier() = 0;
     [[nodiscard]] virtual AudioResult<std::string> session_instance_identifier() = 0;
 
+    // Within 0.0 to 1.0, apart from the mute.
     [[nodiscard]] virtual AudioResult<float> level() = 0;
     [[nodiscard]] virtual AudioResult<bool> muted() = 0;
-    // `level` is within 0.0 to 1.0.
+    // `level` is within 0.0 to 1.0. `context` tags the notification of the change.
     [[nodiscard]] virtual AudioResult<void> set_level(float level, const EventContext& context) = 0;
+    // `context` tags the notification of the change.
     [[nodiscard]] virtual AudioResult<void> set_muted(bool muted, const EventContext& context) = 0;
 
+    // Calls `sink` with this session's changes for as long as the registration lives.
     [[nodiscard]] virtual AudioResult<RegistrationPtr> register_events(std::shared_ptr<SessionEventSink> sink) = 0;
 };
 using AudioSessionPtr = std::unique_ptr<AudioSession>;
@@ -116,6 +129,7 @@ public:
     virtual ~AudioSessionManager() = default;
     // The device's sessions in the platform's order.
     [[nodiscard]] virtual AudioResult<std::vector<AudioSessionPtr>> sessions() = 0;
+    // Calls `sink` when a session is created on the device, for as long as the registration lives.
     [[nodiscard]] virtual AudioResult<RegistrationPtr> register_session_creation(
         std::shared_ptr<SessionCreationSink> sink) = 0;
 };
@@ -124,16 +138,19 @@ public:
 class EndpointVolume {
 public:
     virtual ~EndpointVolume() = default;
+    // Within 0.0 to 1.0, apart from the mute.
     [[nodiscard]] virtual AudioResult<float> master_level() = 0;
     [[nodiscard]] virtual AudioResult<bool> muted() = 0;
+    // Calls `sink` when the level or the mute changes, for as long as the registration lives.
     [[nodiscard]] virtual AudioResult<RegistrationPtr> register_changes(std::shared_ptr<EndpointVolumeSink> sink) = 0;
 };
 
-// One output device.
 class AudioDevice {
 public:
     virtual ~AudioDevice() = default;
+    // Each call gives a handle of its own.
     [[nodiscard]] virtual AudioResult<std::unique_ptr<AudioSessionManager>> session_manager() = 0;
+    // Each call gives a handle of its own.
     [[nodiscard]] virtual AudioResult<std::unique_ptr<EndpointVolume>> endpoint_volume() = 0;
 };
 using AudioDevicePtr = std::unique_ptr<AudioDevice>;
@@ -146,8 +163,10 @@ public:
     [[nodiscard]] virtual AudioResult<std::vector<AudioDevicePtr>> active_render_devices() = 0;
     // The default output device for the console role.
     [[nodiscard]] virtual AudioResult<AudioDevicePtr> default_render_device() = 0;
+    // Calls `sink` with device events for as long as the registration lives.
     [[nodiscard]] virtual AudioResult<RegistrationPtr> register_endpoint_notifications(
         std::shared_ptr<EndpointNotificationSink> sink) = 0;
+    // Never fails: what cannot be learnt is left absent.
     [[nodiscard]] virtual ProcessIdentity process_identity(std::uint32_t process_id) = 0;
 };
 
