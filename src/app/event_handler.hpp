@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "base/channel.hpp"
-#include "protocol/messages.hpp"
 #include "device/session.hpp"
 #include "media/watcher.hpp"
+#include "protocol/messages.hpp"
 #include "volume/volume_command.hpp"
 #include "volume/volume_state.hpp"
 

@@ -4,18 +4,18 @@
 #include <string>
 #include <utility>
 
-#include "app/track_announcer.hpp"
-#include "base/channel.hpp"
-#include "base/standard_streams.hpp"
 #include "app/event_handler.hpp"
-#include "device/session.hpp"
-#include "log/log.hpp"
 #include "app/outbound_pump.hpp"
 #include "app/subscriber.hpp"
+#include "app/track_announcer.hpp"
+#include "app/volume_worker.hpp"
+#include "base/channel.hpp"
+#include "base/standard_streams.hpp"
+#include "device/session.hpp"
+#include "log/log.hpp"
 #include "media/watcher.hpp"
 #include "tray/tray.hpp"
 #include "volume/audio_platform.hpp"
-#include "app/volume_worker.hpp"
 
 namespace olvex {
 

@@ -2,11 +2,11 @@
 
 #include <memory>
 
-#include "base/debouncer.hpp"
 #include "base/channel.hpp"
-#include "protocol/messages.hpp"
+#include "base/debouncer.hpp"
 #include "media/snapshot.hpp"
 #include "media/watcher.hpp"
+#include "protocol/messages.hpp"
 #include "volume/volume_command.hpp"
 
 namespace olvex::media {

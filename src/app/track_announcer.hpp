@@ -8,9 +8,9 @@
 #include <string>
 
 #include "base/channel.hpp"
-#include "protocol/messages.hpp"
 #include "media/snapshot.hpp"
 #include "media/watcher.hpp"
+#include "protocol/messages.hpp"
 
 namespace olvex::art {
 

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "base/channel.hpp"
-#include "protocol/messages.hpp"
 #include "media/watcher.hpp"
+#include "protocol/messages.hpp"
 #include "volume/audio_platform.hpp"
 #include "volume/volume_command.hpp"
 #include "volume/volume_state.hpp"

@@ -11,9 +11,9 @@
 #include "base/failure.hpp"
 #include "base/standard_streams.hpp"
 #include "base/thread.hpp"
+#include "log/log.hpp"
 #include "protocol/line_buffer.hpp"
 #include "protocol/messages.hpp"
-#include "log/log.hpp"
 
 namespace olvex::device {
 

@@ -15,8 +15,8 @@
 
 #include "base/duration.hpp"
 #include "base/error.hpp"
-#include "protocol/device_event.hpp"
 #include "device/device_link.hpp"
+#include "protocol/device_event.hpp"
 #include "serial/port_list.hpp"
 #include "serial/transport.hpp"
 

@@ -8,8 +8,8 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
-#include "media/media_platform.hpp"
 #include "base/listener_registry.hpp"
+#include "media/media_platform.hpp"
 
 namespace olvex::media::mpris {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/duration.hpp"
-#include "protocol/messages.hpp"
 #include "media/media_platform.hpp"
+#include "protocol/messages.hpp"
 
 namespace olvex::media {
 

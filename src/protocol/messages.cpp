@@ -11,8 +11,8 @@
 #include <utility>
 #include <variant>
 
-#include "protocol/json_number.hpp"
 #include "log/log.hpp"
+#include "protocol/json_number.hpp"
 
 namespace olvex::device {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/outbound_pump.hpp"
 #include "base/channel.hpp"
 #include "log/log.hpp"
-#include "app/outbound_pump.hpp"
 
 namespace olvex {
 namespace {

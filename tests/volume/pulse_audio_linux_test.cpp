@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/volume_worker.hpp"
 #include "base/channel.hpp"
 #include "fakes/fake_media_platform.hpp"
 #include "support/desktop_peers_linux.hpp"
 #include "volume/audio_platform.hpp"
-#include "app/volume_worker.hpp"
 
 namespace olvex::volume {
 namespace {
