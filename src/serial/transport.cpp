@@ -46,23 +46,27 @@ PortResult<SerialConnection> open_serial_connection(std::string_view name, std::
         serial_writer(std::move(port), std::move(frames), name, stop_flag, timing);
     });
     spawn_thread([port = std::move(*reader_port), chunks = std::move(chunk_sender), name = std::string(name),
-                  stop_flag, timing]() mutable {
-        serial_reader(std::move(port), std::move(chunks), name, stop_flag, timing.idle_pause);
+                  stop_flag]() mutable {
+        serial_reader(std::move(port), std::move(chunks), name, stop_flag);
     });
     return SerialConnection{std::move(chunk_receiver), std::move(frame_sender)};
 }
 
 void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const std::string& name,
-                   const StopFlag& stop_flag, Duration idle_pause) {
+                   const StopFlag& stop_flag) {
+    const auto went_away = [&](const PortError& error) {
+        log_message(fmt::format("serial: {} went away: {}", name, error.description));
+    };
     std::array<char, READ_CHUNK> buffer{};
     while (!stop_flag->load()) {
         const auto waiting = port->bytes_waiting();
-        if (!waiting) {
-            log_message(fmt::format("serial: {} went away: {}", name, waiting.error().description));
-            return;
-        }
+        if (!waiting) return went_away(waiting.error());
         if (*waiting == 0) {
-            sleep_for(idle_pause);
+            // An idle line must cost nothing: the thread sleeps in the port
+            // until a byte comes, the device goes, or the writer ends.
+            const auto woke = port->wait_for_input();
+            if (!woke) return went_away(woke.error());
+            if (!*woke) return;
             continue;
         }
         const auto received = port->read(buffer);
@@ -78,14 +82,16 @@ void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const
 
 void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, const std::string& name,
                    const StopFlag& stop_flag, const TransportTiming& timing) {
-    // However the writer ends, the reader must learn of it: the flag is set
-    // first, then the handle and the queue are let go.
+    // However the writer ends, the reader must learn of it, also while it
+    // waits for input on a silent line: the flag is set first, then the wait
+    // is interrupted, then the handle and the queue are let go.
     struct EndOfWriter {
         std::unique_ptr<SerialPort>& port;
         Receiver<Bytes>& frames;
         const StopFlag& stop_flag;
         ~EndOfWriter() {
             stop_flag->store(true);
+            port->interrupt();
             port.reset();
             auto discarded = std::move(frames);
         }

@@ -55,13 +55,14 @@ using StopFlag = std::shared_ptr<std::atomic<bool>>;
                                                                   const PortOpener& open_port,
                                                                   const TransportTiming& timing);
 
-// Thread body: forwards what the port receives until the stop flag is set,
-// the port fails, or nobody takes the chunks any more.
+// Thread body: forwards what the port receives until the stop flag is set
+// (the port's waits interrupted with it), the port fails, or nobody takes the
+// chunks any more. While nothing arrives it waits in the port, without waking.
 void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const std::string& name,
-                   const StopFlag& stop_flag, Duration idle_pause);
+                   const StopFlag& stop_flag);
 
 // Thread body: writes queued frames until the queue closes or a frame fails;
-// then sets the stop flag.
+// then sets the stop flag and interrupts the port's waits.
 void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, const std::string& name,
                    const StopFlag& stop_flag, const TransportTiming& timing);
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "serial/serial_port.hpp"
+#include "serial/transport.hpp"
 #include "support/serial_port_checks.hpp"
 #include "support/pty_linux.hpp"
 
@@ -182,6 +183,28 @@ TEST(LinuxSerialPort, DeviceHangingUpIsGoneForEveryCall) {
         EXPECT_EQ(written.error().kind, Kind::gone);
         EXPECT_EQ(written.error().description, "Input/output error (os error 5)");
     }
+}
+
+// The reader of a connection sleeps in poll while the line is silent; when
+// the connection's queue ends are let go, the writer's interrupt must reach
+// that poll through the other handle, or the thread and the open tty would
+// stay behind for good.
+TEST(LinuxSerialPort, SilentConnectionLetsGoOfTheTtyOnceItsQueuesAreReleased) {
+    PtyMaster device;
+    {
+        auto connection = open_serial_connection(device.slave_path(), 115200);
+        ASSERT_TRUE(connection) << connection.error().description;
+        device.send("ping");
+        auto chunk = connection->reader_queue.recv_for(PATIENCE);
+        ASSERT_TRUE(chunk);
+        EXPECT_EQ(*chunk, "ping");
+        std::this_thread::sleep_for(200ms);  // the reader is back in its wait
+    }
+    // The master reports a hang-up once no descriptor of the slave is open.
+    pollfd entry{device.fd(), POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+    while ((entry.revents & POLLHUP) == 0 && std::chrono::steady_clock::now() < deadline) ::poll(&entry, 1, 50);
+    EXPECT_NE(entry.revents & POLLHUP, 0) << "the tty is still open";
 }
 
 }  // namespace
