@@ -68,8 +68,14 @@ public:
     // or the device went away.
     [[nodiscard]] virtual PortResult<bool> wait_for_input() = 0;
 
-    // Ends the current and every later wait_for_input of every handle of this
-    // port for good. May be called from any thread, also while another
+    // Blocks until the port can take more bytes, the line changed state (a
+    // hang-up shows in the next write), or `limit` has passed, and returns
+    // true; returns false once interrupt() was called on any handle of the
+    // port. Fails when the wait itself fails or the device went away.
+    [[nodiscard]] virtual PortResult<bool> wait_for_output(Duration limit) = 0;
+
+    // Ends the current and every later wait of every handle of this port for
+    // good. May be called from any thread, also while another
     // thread uses a handle of the port.
     virtual void interrupt() noexcept = 0;
 };

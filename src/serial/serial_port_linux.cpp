@@ -6,7 +6,8 @@
 // goes through poll(), which gives the time-out.
 //
 // The reader waits for input without a time limit, so that an idle line
-// costs no wake-ups at all. What ends that wait early is an eventfd shared by
+// costs no wake-ups at all, and a writer whose device stopped reading waits
+// for room in one poll. What ends those waits early is an eventfd shared by
 // every handle of the port: interrupt() makes it readable for good.
 
 #include <fcntl.h>
@@ -220,6 +221,24 @@ public:
         auto waiting = bytes_waiting();
         if (!waiting) return std::unexpected(std::move(waiting.error()));
         if (*waiting == 0) return hung_up();
+        return true;
+    }
+
+    // A device that does not read fills the tty's output buffer; the writer
+    // then sleeps here until the buffer drains, rather than trying again and
+    // again. A hang-up or error wakes the wait too: the next write reports it.
+    PortResult<bool> wait_for_output(Duration limit) override {
+        const int limit_ms = poll_millis(limit);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+        std::array<pollfd, 2> entries{{{fd_.get(), POLLOUT, 0}, {interrupt_fd_->get(), POLLIN, 0}}};
+        for (int left_ms = limit_ms; ::poll(entries.data(), entries.size(), left_ms) < 0;) {
+            if (errno != EINTR) return fail_errno(errno);
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            left_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        }
+        if (entries[1].revents != 0) return false;
+        if ((entries[0].revents & POLLNVAL) != 0) return fail_errno(EBADF);
         return true;
     }
 

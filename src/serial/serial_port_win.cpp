@@ -307,6 +307,14 @@ public:
         return !got->stopped;
     }
 
+    // Each write is an overlapped request that the driver completes once the
+    // port took bytes or the port time-out ran out, so a write that moved
+    // nothing has already waited for room as long as the port allows; waiting
+    // again here would only delay the next try.
+    PortResult<bool> wait_for_output(Duration /*limit*/) override {
+        return WaitForSingleObject(interrupt_event_->get(), 0) != WAIT_OBJECT_0;
+    }
+
     void interrupt() noexcept override { SetEvent(interrupt_event_->get()); }
 
     // A write that accepted nothing within the time-out is reported as a

@@ -106,6 +106,7 @@ bool write_frame(const std::string& name, SerialPort& port, std::string_view fra
     std::size_t sent = 0;
     auto last_progress = std::chrono::steady_clock::now();
     while (sent < frame.size()) {
+        const auto tried = std::chrono::steady_clock::now();
         const auto written = port.write(frame.substr(sent, WRITE_PIECE));
         if (written && *written > 0) {
             sent += *written;
@@ -117,12 +118,25 @@ bool write_frame(const std::string& name, SerialPort& port, std::string_view fra
                                     written.error().description));
             return false;
         }
-        sleep_for(timing.idle_pause);
-        if (elapsed_since(last_progress) > timing.write_stall_limit) {
+        const Duration stalled = elapsed_since(last_progress);
+        if (stalled > timing.write_stall_limit) {
             log_message(fmt::format("serial: {} accepted nothing for {}, {} of {} bytes sent", name,
                                     format_duration(timing.write_stall_limit), sent, frame.size()));
             return false;
         }
+        // A device that stopped reading is waited for in the port, which
+        // wakes the writer once there is room again, not every few
+        // milliseconds.
+        const auto room = port.wait_for_output(timing.write_stall_limit.saturating_sub(stalled));
+        if (!room) {
+            log_message(fmt::format("serial: {} write failed after {} of {} bytes: {}", name, sent, frame.size(),
+                                    room.error().description));
+            return false;
+        }
+        if (!*room) return false;
+        // A port that reports room and then takes nothing must not make the
+        // writer spin.
+        sleep_for(timing.idle_pause.saturating_sub(elapsed_since(tried)));
     }
     return true;
 }

@@ -56,6 +56,22 @@ public:
         return true;
     }
 
+    // Like a port that took nothing: waits out the port time-out (or the
+    // limit), ended early by a change of the line; a trickling line has room
+    // again when its next byte is due.
+    PortResult<bool> wait_for_output(Duration limit) override {
+        std::unique_lock lock(line_->mutex_);
+        auto until = std::chrono::steady_clock::now() + std::min(limit, settings_.timeout).to_chrono();
+        if (line_->write_mode_ == FakeSerialLine::WriteMode::trickle)
+            until = std::min(until, line_->last_trickle_ + line_->trickle_interval_);
+        line_->changed_.wait_until(lock, until, [&] {
+            return *interrupted_ || line_->gone_ || line_->write_mode_ == FakeSerialLine::WriteMode::accept_all;
+        });
+        if (*interrupted_) return false;
+        if (line_->gone_) return gone();
+        return true;
+    }
+
     void interrupt() noexcept override {
         {
             std::lock_guard lock(line_->mutex_);
@@ -116,9 +132,12 @@ void FakeSerialLine::unplug() {
 }
 
 void FakeSerialLine::set_write_mode(WriteMode mode, std::chrono::milliseconds trickle_interval) {
-    std::lock_guard lock(mutex_);
-    write_mode_ = mode;
-    trickle_interval_ = trickle_interval;
+    {
+        std::lock_guard lock(mutex_);
+        write_mode_ = mode;
+        trickle_interval_ = trickle_interval;
+    }
+    changed_.notify_all();
 }
 
 void FakeSerialLine::on_write(std::function<void(const std::string&)> callback) {

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "serial/serial_port.hpp"
 #include "serial/transport.hpp"
@@ -99,6 +100,50 @@ TEST(LinuxSerialPort, WriteTimesOutWhenTheDeviceStopsReading) {
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().kind, Kind::timeout);
     EXPECT_GT(accepted, 0u);
+}
+
+// A writer whose device stopped reading sleeps in wait_for_output: it must
+// neither return at once while the line is full (the writer would spin) nor
+// sleep through the device reading again or the port being interrupted.
+TEST(LinuxSerialPort, WaitForOutputSleepsUntilThereIsRoomOrThePortIsInterrupted) {
+    PtyMaster device;
+    auto port = open_or_fail(device.slave_path());
+    std::size_t accepted = 0;
+    ASSERT_FALSE(testing_support::write_until_refused(*port, accepted));
+    const auto timed_wait = [&](Duration limit) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto room = port->wait_for_output(limit);
+        return std::pair{room, std::chrono::steady_clock::now() - start};
+    };
+
+    const auto [full, waited_full] = timed_wait(Duration::from_millis(150));
+    ASSERT_TRUE(full) << full.error().description;
+    EXPECT_TRUE(*full);
+    EXPECT_GE(waited_full, 145ms) << "a full line must not read as room";
+
+    std::thread device_reads([&] {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(device.receive(accepted, PATIENCE).size(), accepted);
+    });
+    const auto [drained, waited_drained] = timed_wait(Duration::from_seconds(60));
+    device_reads.join();
+    ASSERT_TRUE(drained) << drained.error().description;
+    EXPECT_TRUE(*drained);
+    EXPECT_LT(waited_drained, PATIENCE);
+
+    accepted = 0;
+    ASSERT_FALSE(testing_support::write_until_refused(*port, accepted));
+    auto other = port->duplicate();
+    ASSERT_TRUE(other);
+    std::thread interrupter([&] {
+        std::this_thread::sleep_for(100ms);
+        (*other)->interrupt();
+    });
+    const auto [interrupted, waited_interrupted] = timed_wait(Duration::from_seconds(60));
+    interrupter.join();
+    ASSERT_TRUE(interrupted) << interrupted.error().description;
+    EXPECT_FALSE(*interrupted);
+    EXPECT_LT(waited_interrupted, PATIENCE);
 }
 
 TEST(LinuxSerialPort, DuplicateReadsWhileTheOriginalWritesAndOutlivesIt) {
