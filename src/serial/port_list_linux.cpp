@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <libudev.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -217,39 +219,81 @@ std::expected<std::vector<PortRecord>, Error> list_serial_ports_in_sysfs(const f
     return port_records_from(ttys);
 }
 
+namespace {
+
+// One tty of the class folder with a device behind it, and the inode of its
+// sysfs folder: sysfs never hands out an inode twice, so a tty removed and
+// added again under the same name (a board replugged) has a new one.
+struct TtyEntry {
+    std::string name;
+    ino_t folder = 0;
+    bool operator==(const TtyEntry&) const = default;
+};
+
 // The ttys of the class folder that have a device behind them. udev's own
 // enumeration would build a full record, database entry and all, for every
 // virtual console and pseudo-terminal too; this search repeats every two
 // seconds while no device is connected, so only the few real ports are
 // handed to udev.
-std::expected<std::vector<std::string>, Error> ttys_with_a_device() {
+std::expected<std::vector<TtyEntry>, Error> ttys_with_a_device() {
     constexpr const char* CLASS_FOLDER = "/sys/class/tty";
     const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(CLASS_FOLDER), &::closedir);
     if (!folder) return make_error(std::string("cannot read ") + CLASS_FOLDER + ": " + os_error_text(errno));
-    std::vector<std::string> names;
+    std::vector<TtyEntry> ttys;
     while (const dirent* entry = ::readdir(folder.get())) {
         const std::string name = entry->d_name;
         if (name.starts_with('.')) continue;
-        if (::faccessat(::dirfd(folder.get()), (name + "/device").c_str(), F_OK, 0) == 0) names.push_back(name);
+        if (::faccessat(::dirfd(folder.get()), (name + "/device").c_str(), F_OK, 0) != 0) continue;
+        struct stat status {};
+        if (::fstatat(::dirfd(folder.get()), name.c_str(), &status, 0) != 0) continue;  // gone meanwhile
+        ttys.push_back({name, status.st_ino});
     }
-    return names;
+    std::ranges::sort(ttys, {}, &TtyEntry::name);
+    return ttys;
 }
 
+// The last list, and the ttys it was made from. Reused while the same ttys
+// are there, so that a search with nothing new plugged in never wakes udev.
+// Not kept while a running udev has yet to finish with a tty: its ID_MODEL
+// may still come. Without udev running (no control socket) none ever comes.
+struct LastList {
+    std::mutex mutex;
+    std::vector<TtyEntry> ttys;
+    std::optional<std::vector<PortRecord>> ports;
+};
+
+LastList& last_list() {
+    static LastList last;
+    return last;
+}
+
+}  // namespace
+
 std::expected<std::vector<PortRecord>, Error> list_serial_ports() {
+    auto entries = ttys_with_a_device();
+    if (!entries) return std::unexpected(entries.error());
+    LastList& last = last_list();
+    const std::lock_guard lock(last.mutex);
+    if (last.ports && last.ttys == *entries) return *last.ports;
     errno = 0;
     const UdevPointer<udev> context(udev_new());
     if (!context) return udev_error(last_errno());
-    const auto names = ttys_with_a_device();
-    if (!names) return std::unexpected(names.error());
     std::vector<TtyFacts> ttys;
-    for (const auto& name : *names) {
+    const bool udev_running = ::access("/run/udev/control", F_OK) == 0;
+    bool settled = true;
+    for (const auto& entry : *entries) {
         // A device that went away since the folder was read is left out.
         const UdevPointer<udev_device> device(
-            udev_device_new_from_subsystem_sysname(context.get(), "tty", name.c_str()));
-        if (device) ttys.push_back(tty_facts_from_udev(device.get()));
+            udev_device_new_from_subsystem_sysname(context.get(), "tty", entry.name.c_str()));
+        if (!device) continue;
+        ttys.push_back(tty_facts_from_udev(device.get()));
+        settled = settled && (!udev_running || udev_device_get_is_initialized(device.get()) != 0);
     }
     std::ranges::sort(ttys, {}, [](const TtyFacts& tty) { return fs::path(tty.syspath); });
-    return port_records_from(ttys);
+    auto ports = port_records_from(ttys);
+    last.ttys = *std::move(entries);
+    last.ports = settled ? std::optional(ports) : std::nullopt;
+    return ports;
 }
 
 }  // namespace olvex::serial

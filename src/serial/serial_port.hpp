@@ -60,6 +60,24 @@ public:
     // Writes a prefix of `bytes` and returns its length (possibly 0); fails
     // with a time-out when nothing could be written within the time-out.
     [[nodiscard]] virtual PortResult<std::size_t> write(std::string_view bytes) = 0;
+
+    // Blocks, without a time limit, until received bytes are waiting or the
+    // line changed state (a hang-up shows in the next call), and returns
+    // true; returns false once interrupt() was called on this handle or on
+    // any handle of the same opened port. Fails when the wait itself fails
+    // or the device went away.
+    [[nodiscard]] virtual PortResult<bool> wait_for_input() = 0;
+
+    // Blocks until the port can take more bytes, the line changed state (a
+    // hang-up shows in the next write), or `limit` has passed, and returns
+    // true; returns false once interrupt() was called on any handle of the
+    // port. Fails when the wait itself fails or the device went away.
+    [[nodiscard]] virtual PortResult<bool> wait_for_output(Duration limit) = 0;
+
+    // Ends the current and every later wait of every handle of this port for
+    // good. May be called from any thread, also while another
+    // thread uses a handle of the port.
+    virtual void interrupt() noexcept = 0;
 };
 
 // Opens the port called `name` ("COM7" on Windows, "/dev/ttyACM1" on Linux)

@@ -4,18 +4,27 @@
 // when nothing is there and 0 only on hang-up. With VMIN=0 an empty read would
 // also return 0 and a hang-up could not be told apart from silence. Every wait
 // goes through poll(), which gives the time-out.
+//
+// The reader waits for input without a time limit, so that an idle line
+// costs no wake-ups at all, and a writer whose device stopped reading waits
+// for room in one poll. What ends those waits early is an eventfd shared by
+// every handle of the port: interrupt() makes it readable for good.
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -155,26 +164,26 @@ private:
     int fd_;
 };
 
+PortResult<std::shared_ptr<const UniqueFd>> make_interrupt_fd() {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) return fail_errno(errno);
+    return std::make_shared<const UniqueFd>(fd);
+}
+
 class LinuxSerialPort final : public SerialPort {
 public:
-    LinuxSerialPort(UniqueFd fd, int timeout_ms) : fd_(std::move(fd)), timeout_ms_(timeout_ms) {}
+    LinuxSerialPort(UniqueFd fd, std::shared_ptr<const UniqueFd> interrupt_fd, int timeout_ms)
+        : fd_(std::move(fd)), interrupt_fd_(std::move(interrupt_fd)), timeout_ms_(timeout_ms) {}
 
     PortResult<std::unique_ptr<SerialPort>> duplicate() override {
         const int copy = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
         if (copy < 0) return fail_errno(errno);
-        return std::make_unique<LinuxSerialPort>(UniqueFd(copy), timeout_ms_);
+        return std::make_unique<LinuxSerialPort>(UniqueFd(copy), interrupt_fd_, timeout_ms_);
     }
 
-    // A hung-up tty fails FIONREAD with EIO, and its unread bytes are lost.
-    // Where a driver still answers FIONREAD after the hang-up, the extra poll
-    // makes sure the caller, who reads only when something is waiting, still
-    // learns that the device went away. Bytes that are still counted are
-    // reported first; the read after them meets the hang-up.
     PortResult<std::size_t> bytes_waiting() override {
-        // The reader asks this 200 times a second while the line is idle, so
-        // it is one system call. A hung-up tty (an unplugged device, a closed
-        // pseudo-terminal master) answers every ioctl with EIO, which reads
-        // as "gone".
+        // A hung-up tty (an unplugged device, a closed pseudo-terminal
+        // master) answers every ioctl with EIO, which reads as "gone".
         int count = 0;
         if (::ioctl(fd_.get(), FIONREAD, &count) != 0) return fail_errno(errno);
         return static_cast<std::size_t>(count);
@@ -194,6 +203,50 @@ public:
         if (!revents) return std::unexpected(std::move(revents.error()));
         if ((*revents & POLLOUT) == 0) return not_ready(*revents);
         return write_now(bytes);
+    }
+
+    // The eventfd is never read, so once interrupted every later wait sees it
+    // at once. A hang-up wakes the wait as well: a tty that then fails
+    // FIONREAD reports its own error; one that still answers it either has
+    // bytes left to hand out first, or is reported as hung up here, so that
+    // the caller, who waits again while nothing is waiting, cannot spin.
+    PortResult<bool> wait_for_input() override {
+        std::array<pollfd, 2> entries{{{fd_.get(), POLLIN, 0}, {interrupt_fd_->get(), POLLIN, 0}}};
+        while (::poll(entries.data(), entries.size(), -1) < 0)
+            if (errno != EINTR) return fail_errno(errno);
+        if (entries[1].revents != 0) return false;
+        const short revents = entries[0].revents;
+        if ((revents & POLLNVAL) != 0) return fail_errno(EBADF);
+        if ((revents & (POLLHUP | POLLERR)) == 0) return true;
+        auto waiting = bytes_waiting();
+        if (!waiting) return std::unexpected(std::move(waiting.error()));
+        if (*waiting == 0) return hung_up();
+        return true;
+    }
+
+    // A device that does not read fills the tty's output buffer; the writer
+    // then sleeps here until the buffer drains, rather than trying again and
+    // again. A hang-up or error wakes the wait too: the next write reports it.
+    PortResult<bool> wait_for_output(Duration limit) override {
+        const int limit_ms = poll_millis(limit);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+        std::array<pollfd, 2> entries{{{fd_.get(), POLLOUT, 0}, {interrupt_fd_->get(), POLLIN, 0}}};
+        for (int left_ms = limit_ms; ::poll(entries.data(), entries.size(), left_ms) < 0;) {
+            if (errno != EINTR) return fail_errno(errno);
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            left_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        }
+        if (entries[1].revents != 0) return false;
+        if ((entries[0].revents & POLLNVAL) != 0) return fail_errno(EBADF);
+        return true;
+    }
+
+    void interrupt() noexcept override {
+        const std::uint64_t one = 1;
+        // Fails only with EAGAIN, when the counter is already near its limit:
+        // readable either way.
+        [[maybe_unused]] const ssize_t written = ::write(interrupt_fd_->get(), &one, sizeof one);
     }
 
 private:
@@ -220,6 +273,7 @@ private:
     }
 
     UniqueFd fd_;
+    std::shared_ptr<const UniqueFd> interrupt_fd_;  // shared with every duplicate
     int timeout_ms_;
 };
 
@@ -235,7 +289,9 @@ PortResult<std::unique_ptr<SerialPort>> open_serial_port(std::string_view name, 
     if (auto configured = configure_raw_8n1(fd.get(), *speed); !configured)
         return std::unexpected(std::move(configured.error()));
     if (auto dtr = assert_dtr(fd.get()); !dtr) return std::unexpected(std::move(dtr.error()));
-    return std::make_unique<LinuxSerialPort>(std::move(fd), poll_millis(settings.timeout));
+    auto interrupt_fd = make_interrupt_fd();
+    if (!interrupt_fd) return std::unexpected(std::move(interrupt_fd.error()));
+    return std::make_unique<LinuxSerialPort>(std::move(fd), std::move(*interrupt_fd), poll_millis(settings.timeout));
 }
 
 }  // namespace olvex::serial

@@ -8,12 +8,21 @@
 // and again for as long as the writer keeps trying, and a synchronous reader
 // would wait behind each of them. So every read and write here is an
 // overlapped request with an event of its own handle object, and each call
-// waits only for its own request. The COMMTIMEOUTS still bound every request:
-// the driver completes it when the time-out expires.
+// waits only for its own request. Writes are bounded by the COMMTIMEOUTS: the
+// driver completes them when the time-out expires.
+//
+// Reads are not: a read that asks for more than is waiting waits for its
+// first byte without a time limit, so that the reader of an idle line can
+// sleep in one request (wait_for_input) until a byte comes or the port's
+// interrupt event is set. read() keeps the port time-out by cancelling its
+// request itself. The byte that ends such a wait is kept by the handle and
+// handed out first by the next read.
 
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -118,17 +127,22 @@ PortResult<void> configure_line(HANDLE port, std::uint32_t baud_rate) {
     return {};
 }
 
-// A read or a write ends when it has moved all it asked for, or after
-// `millis` with what it moved by then. Reads ask only for what is waiting (see
-// WindowsSerialPort::read), so they do not wait for more. The other way to
+// A write ends when it has moved all it asked for, or after `millis` with what
+// it moved by then. A read waits for its first byte for as long as it takes,
+// then ends when it has all it asked for or the line has been quiet for
+// READ_GAP_MILLIS. Reads ask only for what is waiting, or for one byte (see
+// WindowsSerialPort::read), so the gap never delays them. The usual way to
 // have a read return what is waiting, ReadIntervalTimeout and
 // ReadTotalTimeoutMultiplier at MAXDWORD, is not kept by Wine for overlapped
-// reads: they wait for the whole count.
+// reads: they wait for the whole count. An interval alone is, on Wine as on
+// Windows.
+constexpr DWORD READ_GAP_MILLIS = 20;
+
 PortResult<void> set_timeouts(HANDLE port, DWORD millis) {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadIntervalTimeout = READ_GAP_MILLIS;
     timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = millis;
+    timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = millis;
     if (!SetCommTimeouts(port, &timeouts)) return fail_last_error();
@@ -173,41 +187,57 @@ DWORD overdue_after(DWORD timeout_millis) {
     return bound >= INFINITE ? INFINITE : static_cast<DWORD>(bound);
 }
 
-// Manual-reset, as GetOverlappedResult expects; ReadFile and WriteFile reset
-// it when they start a request.
+// Manual-reset, as GetOverlappedResult expects, and as the interrupt event
+// must be to stay set; ReadFile and WriteFile reset it when they start a
+// request.
 PortResult<UniqueHandle> make_event() {
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (event.get() == nullptr) return fail_last_error();
     return event;
 }
 
+// How one overlapped request ended: the bytes it moved, and whether it was
+// cut short because `stop` was set (a cancelled request may still have moved
+// bytes, if it finished before the cancellation reached it).
+struct Outcome {
+    DWORD moved = 0;
+    bool stopped = false;
+};
+
 // Starts one overlapped request with `start` (a ReadFile or WriteFile on
-// `port`) and waits for it to finish; returns how many bytes it moved. A
-// request that had to be cancelled counts what it moved before, which may be
-// nothing.
+// `port`) and waits for it to finish, for `stop` to be set (when there is
+// one), or for `limit_millis` to pass; in the last two cases the request is
+// cancelled and counts what it moved before, which may be nothing.
 template <typename Start>
-PortResult<DWORD> run_request(HANDLE port, HANDLE event, DWORD overdue_millis, Start start) {
+PortResult<Outcome> run_request(HANDLE port, HANDLE event, HANDLE stop, DWORD limit_millis, Start start) {
     OVERLAPPED request{};
     request.hEvent = event;
     if (!start(&request)) {
         const DWORD code = GetLastError();
         if (code != ERROR_IO_PENDING) return fail_win32(code);
     }
+    const HANDLE waits[] = {event, stop};
+    const DWORD woke = WaitForMultipleObjects(stop == nullptr ? 1 : 2, waits, FALSE, limit_millis);
     bool cancelled = false;
-    if (WaitForSingleObject(event, overdue_millis) == WAIT_TIMEOUT) cancelled = CancelIoEx(port, &request) != FALSE;
+    if (woke != WAIT_OBJECT_0) cancelled = CancelIoEx(port, &request) != FALSE;
+    const bool stopped = woke == WAIT_OBJECT_0 + 1;
     // Waits even after a cancellation: the request owns `request` until it
     // has finished.
     DWORD moved = 0;
-    if (GetOverlappedResult(port, &request, &moved, TRUE)) return moved;
+    if (GetOverlappedResult(port, &request, &moved, TRUE)) return Outcome{moved, stopped};
     const DWORD code = GetLastError();
-    if (cancelled && code == ERROR_OPERATION_ABORTED) return moved;
+    if (cancelled && code == ERROR_OPERATION_ABORTED) return Outcome{moved, stopped};
     return fail_win32(code);
 }
 
 class WindowsSerialPort final : public SerialPort {
 public:
-    WindowsSerialPort(UniqueHandle handle, UniqueHandle event, DWORD timeout_millis)
-        : handle_(std::move(handle)), event_(std::move(event)), timeout_millis_(timeout_millis) {}
+    WindowsSerialPort(UniqueHandle handle, UniqueHandle event, std::shared_ptr<const UniqueHandle> interrupt_event,
+                      DWORD timeout_millis)
+        : handle_(std::move(handle)),
+          event_(std::move(event)),
+          interrupt_event_(std::move(interrupt_event)),
+          timeout_millis_(timeout_millis) {}
 
     // The copy has an event of its own, so that it can run a request while
     // this handle runs one.
@@ -219,56 +249,104 @@ public:
         UniqueHandle copied(copy);
         auto event = make_event();
         if (!event) return std::unexpected(std::move(event.error()));
-        return std::make_unique<WindowsSerialPort>(std::move(copied), std::move(*event), timeout_millis_);
+        return std::make_unique<WindowsSerialPort>(std::move(copied), std::move(*event), interrupt_event_,
+                                                   timeout_millis_);
     }
 
+    // Counts the byte a wait took in, if it was not read yet.
     PortResult<std::size_t> bytes_waiting() override {
+        auto queued = queued_in_driver();
+        if (!queued) return queued;
+        return *queued + (kept_byte_ ? 1 : 0);
+    }
+
+    // Asks for the bytes already waiting, which come at once, or, with none
+    // waiting, for one byte, which comes when it arrives; that request is
+    // cancelled once the port time-out has passed. Wine has ended reads on a
+    // port whose device went away with nothing read too, so an empty read
+    // asks the port whether it is still there before calling it a time-out.
+    PortResult<std::size_t> read(std::span<char> buffer) override {
+        if (buffer.empty()) return 0;
+        std::size_t kept = 0;
+        if (kept_byte_) {
+            buffer[0] = *std::exchange(kept_byte_, std::nullopt);
+            kept = 1;
+            buffer = buffer.subspan(1);
+        }
+        // With a kept byte in hand, errors wait for the next call.
+        const auto waiting = queued_in_driver();
+        if (kept > 0 && (!waiting || *waiting == 0 || buffer.empty())) return kept;
+        if (!waiting) return std::unexpected(std::move(waiting.error()));
+        const std::size_t wanted = std::clamp<std::size_t>(*waiting, 1, buffer.size());
+        const auto got = run(timeout_millis_, nullptr, [&](OVERLAPPED* request) {
+            return ReadFile(handle_.get(), buffer.data(), clamp_to_dword(wanted), nullptr, request);
+        });
+        if (kept > 0) return kept + (got ? got->moved : 0);
+        if (!got) return std::unexpected(std::move(got.error()));
+        if (got->moved > 0) return got->moved;
+        if (auto still_there = queued_in_driver(); !still_there)
+            return std::unexpected(std::move(still_there.error()));
+        return timed_out();
+    }
+
+    // One byte asked for, with nothing waiting: the request sleeps in the
+    // driver until a byte comes, and WaitForMultipleObjects sleeps on it and
+    // on the interrupt event. WaitCommEvent would say the same without taking
+    // the byte in, but Wine ends it at once on a pseudo-terminal.
+    PortResult<bool> wait_for_input() override {
+        if (WaitForSingleObject(interrupt_event_->get(), 0) == WAIT_OBJECT_0) return false;
+        const auto waiting = bytes_waiting();
+        if (!waiting) return std::unexpected(std::move(waiting.error()));
+        if (*waiting > 0) return true;
+        char byte = 0;
+        const auto got = run(INFINITE, interrupt_event_->get(), [&](OVERLAPPED* request) {
+            return ReadFile(handle_.get(), &byte, 1, nullptr, request);
+        });
+        if (!got) return std::unexpected(std::move(got.error()));
+        if (got->moved > 0) kept_byte_ = byte;
+        return !got->stopped;
+    }
+
+    // Each write is an overlapped request that the driver completes once the
+    // port took bytes or the port time-out ran out, so a write that moved
+    // nothing has already waited for room as long as the port allows; waiting
+    // again here would only delay the next try.
+    PortResult<bool> wait_for_output(Duration /*limit*/) override {
+        return WaitForSingleObject(interrupt_event_->get(), 0) != WAIT_OBJECT_0;
+    }
+
+    void interrupt() noexcept override { SetEvent(interrupt_event_->get()); }
+
+    // A write that accepted nothing within the time-out is reported as a
+    // time-out, as on Linux; a partial write returns its length.
+    PortResult<std::size_t> write(std::string_view bytes) override {
+        if (bytes.empty()) return 0;
+        const auto put = run(overdue_after(timeout_millis_), nullptr, [&](OVERLAPPED* request) {
+            return WriteFile(handle_.get(), bytes.data(), clamp_to_dword(bytes.size()), nullptr, request);
+        });
+        if (!put) return std::unexpected(std::move(put.error()));
+        if (put->moved == 0) return timed_out();
+        return put->moved;
+    }
+
+private:
+    PortResult<std::size_t> queued_in_driver() {
         DWORD errors = 0;
         COMSTAT status{};
         if (!ClearCommError(handle_.get(), &errors, &status)) return fail_last_error();
         return status.cbInQue;
     }
 
-    // Asks for the bytes already waiting, which come at once, or, with none
-    // waiting, for one byte, which comes when it arrives. An expired read
-    // time-out is a success with nothing read, and Wine has ended reads on a
-    // port whose device went away the same way, so an empty read asks the
-    // port whether it is still there before calling it a time-out.
-    PortResult<std::size_t> read(std::span<char> buffer) override {
-        if (buffer.empty()) return 0;
-        const auto waiting = bytes_waiting();
-        if (!waiting) return std::unexpected(std::move(waiting.error()));
-        const std::size_t wanted = std::clamp<std::size_t>(*waiting, 1, buffer.size());
-        const auto got = run([&](OVERLAPPED* request) {
-            return ReadFile(handle_.get(), buffer.data(), clamp_to_dword(wanted), nullptr, request);
-        });
-        if (!got) return std::unexpected(std::move(got.error()));
-        if (*got > 0) return *got;
-        if (auto still_there = bytes_waiting(); !still_there) return std::unexpected(std::move(still_there.error()));
-        return timed_out();
-    }
-
-    // A write that accepted nothing within the time-out is reported as a
-    // time-out, as on Linux; a partial write returns its length.
-    PortResult<std::size_t> write(std::string_view bytes) override {
-        if (bytes.empty()) return 0;
-        const auto put = run([&](OVERLAPPED* request) {
-            return WriteFile(handle_.get(), bytes.data(), clamp_to_dword(bytes.size()), nullptr, request);
-        });
-        if (!put) return std::unexpected(std::move(put.error()));
-        if (*put == 0) return timed_out();
-        return *put;
-    }
-
-private:
     template <typename Start>
-    PortResult<DWORD> run(Start start) {
-        return run_request(handle_.get(), event_.get(), overdue_after(timeout_millis_), start);
+    PortResult<Outcome> run(DWORD limit_millis, HANDLE stop, Start start) {
+        return run_request(handle_.get(), event_.get(), stop, limit_millis, start);
     }
 
     UniqueHandle handle_;
-    UniqueHandle event_;    // for this handle's requests, which run one at a time
-    DWORD timeout_millis_;  // the port's time-out, as set in its COMMTIMEOUTS
+    UniqueHandle event_;  // for this handle's requests, which run one at a time
+    std::shared_ptr<const UniqueHandle> interrupt_event_;  // shared with every duplicate
+    DWORD timeout_millis_;  // the port time-out: the write COMMTIMEOUTS, and read()'s own limit
+    std::optional<char> kept_byte_;  // taken in by wait_for_input, not read yet
 };
 
 }  // namespace
@@ -286,7 +364,11 @@ PortResult<std::unique_ptr<SerialPort>> open_serial_port(std::string_view name, 
     if (auto dtr = assert_dtr(port.get()); !dtr) return std::unexpected(std::move(dtr.error()));
     auto event = make_event();
     if (!event) return std::unexpected(std::move(event.error()));
-    return std::make_unique<WindowsSerialPort>(std::move(port), std::move(*event), millis);
+    auto interrupt_event = make_event();
+    if (!interrupt_event) return std::unexpected(std::move(interrupt_event.error()));
+    return std::make_unique<WindowsSerialPort>(std::move(port), std::move(*event),
+                                               std::make_shared<const UniqueHandle>(std::move(*interrupt_event)),
+                                               millis);
 }
 
 }  // namespace olvex::serial

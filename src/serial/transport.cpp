@@ -46,23 +46,27 @@ PortResult<SerialConnection> open_serial_connection(std::string_view name, std::
         serial_writer(std::move(port), std::move(frames), name, stop_flag, timing);
     });
     spawn_thread([port = std::move(*reader_port), chunks = std::move(chunk_sender), name = std::string(name),
-                  stop_flag, timing]() mutable {
-        serial_reader(std::move(port), std::move(chunks), name, stop_flag, timing.idle_pause);
+                  stop_flag]() mutable {
+        serial_reader(std::move(port), std::move(chunks), name, stop_flag);
     });
     return SerialConnection{std::move(chunk_receiver), std::move(frame_sender)};
 }
 
 void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const std::string& name,
-                   const StopFlag& stop_flag, Duration idle_pause) {
+                   const StopFlag& stop_flag) {
+    const auto went_away = [&](const PortError& error) {
+        log_message(fmt::format("serial: {} went away: {}", name, error.description));
+    };
     std::array<char, READ_CHUNK> buffer{};
     while (!stop_flag->load()) {
         const auto waiting = port->bytes_waiting();
-        if (!waiting) {
-            log_message(fmt::format("serial: {} went away: {}", name, waiting.error().description));
-            return;
-        }
+        if (!waiting) return went_away(waiting.error());
         if (*waiting == 0) {
-            sleep_for(idle_pause);
+            // An idle line must cost nothing: the thread sleeps in the port
+            // until a byte comes, the device goes, or the writer ends.
+            const auto woke = port->wait_for_input();
+            if (!woke) return went_away(woke.error());
+            if (!*woke) return;
             continue;
         }
         const auto received = port->read(buffer);
@@ -78,14 +82,16 @@ void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const
 
 void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, const std::string& name,
                    const StopFlag& stop_flag, const TransportTiming& timing) {
-    // However the writer ends, the reader must learn of it: the flag is set
-    // first, then the handle and the queue are let go.
+    // However the writer ends, the reader must learn of it, also while it
+    // waits for input on a silent line: the flag is set first, then the wait
+    // is interrupted, then the handle and the queue are let go.
     struct EndOfWriter {
         std::unique_ptr<SerialPort>& port;
         Receiver<Bytes>& frames;
         const StopFlag& stop_flag;
         ~EndOfWriter() {
             stop_flag->store(true);
+            port->interrupt();
             port.reset();
             auto discarded = std::move(frames);
         }
@@ -100,6 +106,7 @@ bool write_frame(const std::string& name, SerialPort& port, std::string_view fra
     std::size_t sent = 0;
     auto last_progress = std::chrono::steady_clock::now();
     while (sent < frame.size()) {
+        const auto tried = std::chrono::steady_clock::now();
         const auto written = port.write(frame.substr(sent, WRITE_PIECE));
         if (written && *written > 0) {
             sent += *written;
@@ -111,12 +118,25 @@ bool write_frame(const std::string& name, SerialPort& port, std::string_view fra
                                     written.error().description));
             return false;
         }
-        sleep_for(timing.idle_pause);
-        if (elapsed_since(last_progress) > timing.write_stall_limit) {
+        const Duration stalled = elapsed_since(last_progress);
+        if (stalled > timing.write_stall_limit) {
             log_message(fmt::format("serial: {} accepted nothing for {}, {} of {} bytes sent", name,
                                     format_duration(timing.write_stall_limit), sent, frame.size()));
             return false;
         }
+        // A device that stopped reading is waited for in the port, which
+        // wakes the writer once there is room again, not every few
+        // milliseconds.
+        const auto room = port.wait_for_output(timing.write_stall_limit.saturating_sub(stalled));
+        if (!room) {
+            log_message(fmt::format("serial: {} write failed after {} of {} bytes: {}", name, sent, frame.size(),
+                                    room.error().description));
+            return false;
+        }
+        if (!*room) return false;
+        // A port that reports room and then takes nothing must not make the
+        // writer spin.
+        sleep_for(timing.idle_pause.saturating_sub(elapsed_since(tried)));
     }
     return true;
 }

@@ -38,6 +38,8 @@ struct SerialConnection {
 // The waits of the transport; tests shorten them.
 struct TransportTiming {
     Duration write_stall_limit = WRITE_STALL_LIMIT;
+    // The least time between two tries that moved nothing, for a port that
+    // reports room and then takes none.
     Duration idle_pause = IDLE_PAUSE;
     Duration port_timeout = PORT_TIMEOUT;
 };
@@ -55,19 +57,22 @@ using StopFlag = std::shared_ptr<std::atomic<bool>>;
                                                                   const PortOpener& open_port,
                                                                   const TransportTiming& timing);
 
-// Thread body: forwards what the port receives until the stop flag is set,
-// the port fails, or nobody takes the chunks any more.
+// Thread body: forwards what the port receives until the stop flag is set
+// (the port's waits interrupted with it), the port fails, or nobody takes the
+// chunks any more. While nothing arrives it waits in the port, without waking.
 void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const std::string& name,
-                   const StopFlag& stop_flag, Duration idle_pause);
+                   const StopFlag& stop_flag);
 
 // Thread body: writes queued frames until the queue closes or a frame fails;
-// then sets the stop flag.
+// then sets the stop flag and interrupts the port's waits.
 void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, const std::string& name,
                    const StopFlag& stop_flag, const TransportTiming& timing);
 
-// Writes one frame in pieces of at most WRITE_PIECE bytes. Gives up (and logs
-// why) on a write error, or when the port accepted nothing for longer than the
-// stall limit. An empty frame succeeds without touching the port.
+// Writes one frame in pieces of at most WRITE_PIECE bytes; while the port
+// takes nothing it waits in the port for room. Gives up (and logs why) on a
+// write error, or when the port accepted nothing for longer than the stall
+// limit, and quietly once the port was interrupted. An empty frame succeeds
+// without touching the port.
 [[nodiscard]] bool write_frame(const std::string& name, SerialPort& port, std::string_view frame,
                                const TransportTiming& timing);
 

@@ -10,8 +10,9 @@ using serial::PortResult;
 
 class FakeSerialPort : public serial::SerialPort {
 public:
-    FakeSerialPort(std::shared_ptr<FakeSerialLine> line, serial::PortSettings settings)
-        : line_(std::move(line)), settings_(settings) {
+    FakeSerialPort(std::shared_ptr<FakeSerialLine> line, serial::PortSettings settings,
+                   std::shared_ptr<bool> interrupted = std::make_shared<bool>(false))
+        : line_(std::move(line)), settings_(settings), interrupted_(std::move(interrupted)) {
         std::lock_guard lock(line_->mutex_);
         ++line_->handles_open_;
     }
@@ -26,7 +27,7 @@ public:
     FakeSerialPort& operator=(const FakeSerialPort&) = delete;
 
     PortResult<std::unique_ptr<serial::SerialPort>> duplicate() override {
-        return std::make_unique<FakeSerialPort>(line_, settings_);
+        return std::make_unique<FakeSerialPort>(line_, settings_, interrupted_);
     }
 
     PortResult<std::size_t> bytes_waiting() override {
@@ -45,6 +46,38 @@ public:
         std::copy_n(line_->incoming_.begin(), count, buffer.begin());
         line_->incoming_.erase(0, count);
         return count;
+    }
+
+    PortResult<bool> wait_for_input() override {
+        std::unique_lock lock(line_->mutex_);
+        line_->changed_.wait(lock, [&] { return *interrupted_ || line_->gone_ || !line_->incoming_.empty(); });
+        if (*interrupted_) return false;
+        if (line_->gone_) return gone();
+        return true;
+    }
+
+    // Like a port that took nothing: waits out the port time-out (or the
+    // limit), ended early by a change of the line; a trickling line has room
+    // again when its next byte is due.
+    PortResult<bool> wait_for_output(Duration limit) override {
+        std::unique_lock lock(line_->mutex_);
+        auto until = std::chrono::steady_clock::now() + std::min(limit, settings_.timeout).to_chrono();
+        if (line_->write_mode_ == FakeSerialLine::WriteMode::trickle)
+            until = std::min(until, line_->last_trickle_ + line_->trickle_interval_);
+        line_->changed_.wait_until(lock, until, [&] {
+            return *interrupted_ || line_->gone_ || line_->write_mode_ == FakeSerialLine::WriteMode::accept_all;
+        });
+        if (*interrupted_) return false;
+        if (line_->gone_) return gone();
+        return true;
+    }
+
+    void interrupt() noexcept override {
+        {
+            std::lock_guard lock(line_->mutex_);
+            *interrupted_ = true;
+        }
+        line_->changed_.notify_all();
     }
 
     PortResult<std::size_t> write(std::string_view bytes) override {
@@ -79,6 +112,7 @@ private:
 
     std::shared_ptr<FakeSerialLine> line_;
     serial::PortSettings settings_;
+    std::shared_ptr<bool> interrupted_;  // one for the handles of one opening, under the line's mutex
 };
 
 void FakeSerialLine::receive(const std::string& bytes) {
@@ -98,9 +132,12 @@ void FakeSerialLine::unplug() {
 }
 
 void FakeSerialLine::set_write_mode(WriteMode mode, std::chrono::milliseconds trickle_interval) {
-    std::lock_guard lock(mutex_);
-    write_mode_ = mode;
-    trickle_interval_ = trickle_interval;
+    {
+        std::lock_guard lock(mutex_);
+        write_mode_ = mode;
+        trickle_interval_ = trickle_interval;
+    }
+    changed_.notify_all();
 }
 
 void FakeSerialLine::on_write(std::function<void(const std::string&)> callback) {

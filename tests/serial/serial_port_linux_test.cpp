@@ -14,8 +14,10 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "serial/serial_port.hpp"
+#include "serial/transport.hpp"
 #include "support/serial_port_checks.hpp"
 #include "support/pty_linux.hpp"
 
@@ -100,6 +102,50 @@ TEST(LinuxSerialPort, WriteTimesOutWhenTheDeviceStopsReading) {
     EXPECT_GT(accepted, 0u);
 }
 
+// A writer whose device stopped reading sleeps in wait_for_output: it must
+// neither return at once while the line is full (the writer would spin) nor
+// sleep through the device reading again or the port being interrupted.
+TEST(LinuxSerialPort, WaitForOutputSleepsUntilThereIsRoomOrThePortIsInterrupted) {
+    PtyMaster device;
+    auto port = open_or_fail(device.slave_path());
+    std::size_t accepted = 0;
+    ASSERT_FALSE(testing_support::write_until_refused(*port, accepted));
+    const auto timed_wait = [&](Duration limit) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto room = port->wait_for_output(limit);
+        return std::pair{room, std::chrono::steady_clock::now() - start};
+    };
+
+    const auto [full, waited_full] = timed_wait(Duration::from_millis(150));
+    ASSERT_TRUE(full) << full.error().description;
+    EXPECT_TRUE(*full);
+    EXPECT_GE(waited_full, 145ms) << "a full line must not read as room";
+
+    std::thread device_reads([&] {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(device.receive(accepted, PATIENCE).size(), accepted);
+    });
+    const auto [drained, waited_drained] = timed_wait(Duration::from_seconds(60));
+    device_reads.join();
+    ASSERT_TRUE(drained) << drained.error().description;
+    EXPECT_TRUE(*drained);
+    EXPECT_LT(waited_drained, PATIENCE);
+
+    accepted = 0;
+    ASSERT_FALSE(testing_support::write_until_refused(*port, accepted));
+    auto other = port->duplicate();
+    ASSERT_TRUE(other);
+    std::thread interrupter([&] {
+        std::this_thread::sleep_for(100ms);
+        (*other)->interrupt();
+    });
+    const auto [interrupted, waited_interrupted] = timed_wait(Duration::from_seconds(60));
+    interrupter.join();
+    ASSERT_TRUE(interrupted) << interrupted.error().description;
+    EXPECT_FALSE(*interrupted);
+    EXPECT_LT(waited_interrupted, PATIENCE);
+}
+
 TEST(LinuxSerialPort, DuplicateReadsWhileTheOriginalWritesAndOutlivesIt) {
     PtyMaster device;
     auto original = open_or_fail(device.slave_path());
@@ -182,6 +228,28 @@ TEST(LinuxSerialPort, DeviceHangingUpIsGoneForEveryCall) {
         EXPECT_EQ(written.error().kind, Kind::gone);
         EXPECT_EQ(written.error().description, "Input/output error (os error 5)");
     }
+}
+
+// The reader of a connection sleeps in poll while the line is silent; when
+// the connection's queue ends are let go, the writer's interrupt must reach
+// that poll through the other handle, or the thread and the open tty would
+// stay behind for good.
+TEST(LinuxSerialPort, SilentConnectionLetsGoOfTheTtyOnceItsQueuesAreReleased) {
+    PtyMaster device;
+    {
+        auto connection = open_serial_connection(device.slave_path(), 115200);
+        ASSERT_TRUE(connection) << connection.error().description;
+        device.send("ping");
+        auto chunk = connection->reader_queue.recv_for(PATIENCE);
+        ASSERT_TRUE(chunk);
+        EXPECT_EQ(*chunk, "ping");
+        std::this_thread::sleep_for(200ms);  // the reader is back in its wait
+    }
+    // The master reports a hang-up once no descriptor of the slave is open.
+    pollfd entry{device.fd(), POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + PATIENCE;
+    while ((entry.revents & POLLHUP) == 0 && std::chrono::steady_clock::now() < deadline) ::poll(&entry, 1, 50);
+    EXPECT_NE(entry.revents & POLLHUP, 0) << "the tty is still open";
 }
 
 }  // namespace

@@ -43,6 +43,7 @@
 #include <thread>
 
 #include "serial/serial_port.hpp"
+#include "serial/transport.hpp"
 #include "support/serial_port_checks.hpp"
 
 namespace olvex::serial {
@@ -514,6 +515,35 @@ TEST(WindowsSerialPort, DeviceGoingAwayIsGoneForEveryCall) {
     auto reopened = open_serial_port(device.port_name(), {});
     ASSERT_FALSE(reopened);
     EXPECT_EQ(reopened.error().kind, Kind::not_found);
+}
+
+// The reader of a connection sleeps in a one-byte request while the line is
+// silent. The byte that ends it must reach the queue in its place, and once
+// the writer ends (here because its queue is let go), its interrupt must end
+// that request, or the reader and its handle would stay behind for good.
+TEST(WindowsSerialPort, SilentConnectionForwardsWhatComesAndEndsWithItsWriter) {
+    SKIP_UNLESS_WINE();
+    DeviceSimulator device;
+    auto connection = open_serial_connection(device.port_name(), 115200);
+    ASSERT_TRUE(connection) << connection.error().description;
+    std::string received;
+    for (const std::string_view part : {"first line\n", "second\n"}) {
+        std::this_thread::sleep_for(300ms);  // the reader is back in its wait
+        device.send(part);
+        const std::size_t wanted = received.size() + part.size();
+        while (received.size() < wanted) {
+            auto chunk = connection->reader_queue.recv_for(PATIENCE);
+            ASSERT_TRUE(chunk) << "only " << received << " came";
+            received += *chunk;
+        }
+    }
+    EXPECT_EQ(received, "first line\nsecond\n");
+
+    std::this_thread::sleep_for(300ms);
+    { auto released = std::move(connection->writer_queue); }
+    const auto after_writer = connection->reader_queue.recv_for(PATIENCE);
+    ASSERT_FALSE(after_writer);
+    EXPECT_EQ(after_writer.error(), RecvError::closed);
 }
 
 }  // namespace
