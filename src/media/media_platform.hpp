@@ -33,6 +33,11 @@ using EventToken = std::int64_t;
 using TimeSpanTicks = std::int64_t;
 using DateTimeTicks = std::int64_t;
 
+// Larger thumbnails are refused rather than read into memory on a player's
+// word: pictures are refused far below this anyway by the decoder's pixel
+// ceiling.
+inline constexpr std::uint64_t LARGEST_THUMBNAIL = std::uint64_t{64} * 1024 * 1024;
+
 class ThumbnailStream {
 public:
     virtual ~ThumbnailStream() = default;

@@ -38,7 +38,7 @@ protected:
         fired_ = std::make_unique<Receiver<SessionSnapshot>>(std::move(fired_receiver));
         debouncer_ = TrackDebouncer::start(Duration::from_millis(100),
                                            [sender = fired_sender](SessionSnapshot s) { sender.send(std::move(s)); });
-        subscriber_ = make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_});
+        subscriber_ = make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_, nullptr, {}});
     }
 
     void connect_volume_watcher() {
