@@ -35,6 +35,8 @@ void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot 
 
 Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
     return [outputs = std::move(outputs)](std::optional<SessionSnapshot> snapshot, SessionChange change) {
+        // Told first, as when the device itself lets go of the lock.
+        if (change == SessionChange::LockReleased) outputs.outbound.send(device::Lock{false});
         if (!snapshot) return on_no_session(outputs);
         switch (change) {
         case SessionChange::PlaybackInfoChanged:
@@ -42,6 +44,7 @@ Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
             outputs.outbound.send(now_playing_from(snapshot));
             return;
         case SessionChange::SessionAttached:
+        case SessionChange::LockReleased:
             return on_session_attached(outputs, std::move(*snapshot));
         case SessionChange::MediaPropertiesChanged:
             outputs.debouncer->trigger(std::move(*snapshot));

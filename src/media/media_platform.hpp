@@ -103,6 +103,10 @@ class MediaSession {
 public:
     virtual ~MediaSession() = default;
 
+    // Whether `other` stands for the same player session: a platform may hand
+    // out a new object for the same session on every call.
+    [[nodiscard]] virtual bool is_same_session(const MediaSession& other) const { return this == &other; }
+
     [[nodiscard]] virtual PlatformResult<std::string> source_app_user_model_id() = 0;
     [[nodiscard]] virtual PlatformResult<std::unique_ptr<MediaProperties>> try_get_media_properties() = 0;
     [[nodiscard]] virtual PlatformResult<std::unique_ptr<PlaybackInfo>> get_playback_info() = 0;

@@ -115,5 +115,18 @@ TEST_F(SubscriberTest, ANewSessionNamesItsApplicationThenTriggers) {
     EXPECT_FALSE(fired_->recv_for(300ms).has_value());
 }
 
+// The locked player quit: the device hears that the lock is off, then what
+// plays now, as when it unlocks itself.
+TEST_F(SubscriberTest, AReleasedLockIsToldBeforeTheSessionThatFollows) {
+    subscriber_(snapshot_of("player.exe", "Song"), SessionChange::LockReleased);
+    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::Lock{false})));
+    EXPECT_TRUE(commands_->try_recv().has_value());
+    EXPECT_TRUE(fired_->recv_for(5s).has_value());
+
+    subscriber_(std::nullopt, SessionChange::LockReleased);
+    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::Lock{false}), HostMessage(device::NowPlaying{}),
+                                            HostMessage(device::Art{})));
+}
+
 }  // namespace
 }  // namespace olvex::media
