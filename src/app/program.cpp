@@ -63,11 +63,14 @@ int run_program(const ProgramPlatform& platform) {
     auto link = device::start_device_session(
         [context](device::LinkEvent event) { device::handle_link_event(context, std::move(event)); });
 
+    const auto set_tooltip = [](std::string title) { tray::set_tray_tooltip(std::move(title)); };
+    const auto announcements = std::make_shared<art::AnnouncementGate>();
     auto debouncer = media::TrackDebouncer::start(
         TRACK_QUIET_PERIOD,
-        art::make_track_announcer(outbound, *media, [](std::string title) { tray::set_tray_tooltip(std::move(title)); }),
+        art::make_track_announcer(outbound, *media, set_tooltip, announcements),
         [] { log_message("debounce: on_fire panicked, event dropped"); });
-    media->subscribe(media::make_media_subscriber({outbound, volume_commands, debouncer}));
+    media->subscribe(media::make_media_subscriber(
+        {outbound, volume_commands, debouncer, &volume::current_application_channel(), announcements, set_tooltip}));
     start_outbound_pump(std::move(outbound_receiver), std::move(link));
 
     auto ran = tray::run_tray(tray_handle, std::move(*icons), std::move(menu), &tray::run_menu_command);

@@ -1,6 +1,9 @@
 #include "app/subscriber.hpp"
 
+#include <string>
 #include <utility>
+
+#include "tray/tray.hpp"
 
 namespace olvex::media {
 
@@ -9,8 +12,16 @@ namespace {
 void on_no_session(const MediaSubscriberOutputs& outputs) {
     if (outputs.application_channel) outputs.application_channel->post(std::nullopt);
     outputs.debouncer->cancel();
-    outputs.outbound.send(now_playing_from(std::nullopt));
-    outputs.outbound.send(device::Art{});
+    const auto nothing_plays = [&] {
+        if (outputs.set_tooltip) outputs.set_tooltip(std::string(tray::INITIAL_TOOLTIP));
+        outputs.outbound.send(now_playing_from(std::nullopt));
+        outputs.outbound.send(device::Art{});
+    };
+    if (outputs.announcements) {
+        outputs.announcements->close_turns(nothing_plays);
+    } else {
+        nothing_plays();
+    }
 }
 
 void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot snapshot) {
@@ -24,6 +35,8 @@ void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot 
 
 Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
     return [outputs = std::move(outputs)](std::optional<SessionSnapshot> snapshot, SessionChange change) {
+        // Told first, as when the device itself lets go of the lock.
+        if (change == SessionChange::LockReleased) outputs.outbound.send(device::Lock{false});
         if (!snapshot) return on_no_session(outputs);
         switch (change) {
         case SessionChange::PlaybackInfoChanged:
@@ -31,6 +44,7 @@ Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
             outputs.outbound.send(now_playing_from(snapshot));
             return;
         case SessionChange::SessionAttached:
+        case SessionChange::LockReleased:
             return on_session_attached(outputs, std::move(*snapshot));
         case SessionChange::MediaPropertiesChanged:
             outputs.debouncer->trigger(std::move(*snapshot));

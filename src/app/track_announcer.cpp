@@ -17,15 +17,22 @@ std::optional<std::string> current_art(const media::MediaWatcherHandle& watcher)
 }
 
 std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
-    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip) {
-    return [outbound = std::move(outbound), watcher = std::move(watcher),
-            set_tooltip = std::move(set_tooltip)](media::SessionSnapshot snapshot) {
+    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,
+    std::shared_ptr<AnnouncementGate> gate) {
+    if (!gate) gate = std::make_shared<AnnouncementGate>();
+    return [outbound = std::move(outbound), watcher = std::move(watcher), set_tooltip = std::move(set_tooltip),
+            gate = std::move(gate)](media::SessionSnapshot snapshot) {
+        const auto turn = gate->begin();
         auto now_playing = media::now_playing_from(std::optional(std::move(snapshot)));
-        if (set_tooltip) set_tooltip(now_playing.title);
-        outbound.send(std::move(now_playing));
+        gate->run_if_current(turn, [&] {
+            if (set_tooltip) set_tooltip(now_playing.title);
+            outbound.send(std::move(now_playing));
+        });
         if (auto art = current_art(watcher)) {
-            outbound.send(device::Art{*art});
-            outbound.send(device::Art{std::move(*art)});
+            gate->run_if_current(turn, [&] {
+                outbound.send(device::Art{*art});
+                outbound.send(device::Art{std::move(*art)});
+            });
         }
     };
 }

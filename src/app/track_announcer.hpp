@@ -4,9 +4,11 @@
 // track and its art, the tray its tooltip.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "app/announcement_gate.hpp"
 #include "base/channel.hpp"
 #include "media/snapshot.hpp"
 #include "media/watcher.hpp"
@@ -24,8 +26,10 @@ using TooltipSetter = std::function<void(std::string title)>;
 
 // The debouncer's action: sends now_playing for `snapshot`, sets the tooltip
 // to its title, then sends the current art twice in succession (nothing when
-// there is none).
+// there is none). Once the subscriber has sent nothing-plays through `gate`,
+// an announcement already running sends nothing more.
 [[nodiscard]] std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
-    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip);
+    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,
+    std::shared_ptr<AnnouncementGate> gate = nullptr);
 
 }  // namespace olvex::art

@@ -27,15 +27,21 @@ std::optional<std::string> current_app_id(const media::MediaWatcherHandle& media
     return (*current)->source_app_id;
 }
 
-// Tells the watcher which application plays now, and from then on lets the
-// media side tell it directly.
+// Lets the media side tell the watcher of every change of application, then
+// tells it which application plays now. In this order a change that lands
+// in between is not lost; and once the media side has told of one, what was
+// read here is no newer and is not sent.
 std::optional<std::string> follow_current_application(VolumeControl& control, const VolumeWorkerSetup& setup) {
-    auto app_id = current_app_id(setup.media);
-    control.watch_notices().send(WatchNotice::app_changed(app_id));
-    if (setup.application_channel) {
+    const bool published =
+        setup.application_channel &&
         setup.application_channel->set([notices = control.watch_notices()](std::optional<std::string> app) {
             return notices.send(WatchNotice::app_changed(std::move(app)));
         });
+    auto app_id = current_app_id(setup.media);
+    if (published) {
+        (void)setup.application_channel->post_first(app_id);
+    } else {
+        control.watch_notices().send(WatchNotice::app_changed(app_id));
     }
     return app_id;
 }

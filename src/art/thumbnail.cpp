@@ -1,16 +1,11 @@
 #include "art/thumbnail.hpp"
 
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <utility>
 
 namespace olvex::art {
 
 namespace {
-
-// The data reader loads at most a 32-bit count at once.
-constexpr std::uint64_t LARGEST_LOAD = std::numeric_limits<std::uint32_t>::max();
 
 std::optional<std::string> read_stream(media::ThumbnailReference& reference) {
     auto stream = reference.open_read();
@@ -18,7 +13,8 @@ std::optional<std::string> read_stream(media::ThumbnailReference& reference) {
     const auto size = (*stream)->size();
     if (!size) return std::nullopt;
     if (*size == 0) return std::string();
-    auto bytes = (*stream)->read(static_cast<std::uint32_t>(std::min(*size, LARGEST_LOAD)));
+    if (*size > media::LARGEST_THUMBNAIL) return std::nullopt;
+    auto bytes = (*stream)->read(static_cast<std::uint32_t>(*size));
     if (!bytes) return std::nullopt;
     return std::move(*bytes);
 }

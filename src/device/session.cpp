@@ -14,6 +14,7 @@
 #include "log/log.hpp"
 #include "protocol/line_buffer.hpp"
 #include "protocol/messages.hpp"
+#include "serial/port_trials.hpp"
 
 namespace olvex::device {
 
@@ -62,10 +63,12 @@ void serve(serial::SerialConnection& connection, LineBuffer& lines, const LinkEv
     }
 }
 
-enum class Attempt { failed, produced_session };
+// faulted: an unexpected failure ended the attempt.
+enum class Attempt { failed, produced_session, faulted };
 
+// `connected` is set once Connected has been handed to the handler.
 Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
-                 const SessionPorts& ports) {
+                 const SessionPorts& ports, bool& connected) {
     auto connection = ports.open_connection(name, DEVICE_BAUD_RATE);
     if (!connection) return Attempt::failed;
 
@@ -83,6 +86,7 @@ Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& lin
     }
 
     link->connect(connection->writer_queue);
+    connected = true;
     handler(Connected{name, std::move(*hello_ack)});
     serve(*connection, lines, handler);
     link->disconnect();
@@ -90,24 +94,37 @@ Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& lin
     return Attempt::produced_session;
 }
 
-// A failure inside one attempt ends that attempt as if the device had gone,
-// but without telling the handler.
+// A failure inside one attempt ends that attempt as if the device had gone;
+// a handler that heard Connected hears Disconnected too, so the icon does not
+// go on showing a device that is not served.
 Attempt try_port_guarded(const std::string& name, const std::shared_ptr<DeviceLink>& link,
                          const LinkEventHandler& handler, const SessionPorts& ports) {
     Attempt attempt = Attempt::failed;
-    if (run_guarded([&] { attempt = try_port(name, link, handler, ports); })) return attempt;
+    bool connected = false;
+    if (run_guarded([&] { attempt = try_port(name, link, handler, ports, connected); })) return attempt;
     log_message(fmt::format("device: session with {} panicked, treating as disconnected", name));
     link->disconnect();
-    return Attempt::produced_session;
+    if (connected) run_guarded([&] { handler(Disconnected{}); });
+    return Attempt::faulted;
 }
 
-bool search_once(const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
-                 const SessionPorts& ports) {
+// One pass over the candidates, until one gives a session or fails
+// unexpectedly. Ports without the device's marker are tried in a few passes
+// only, unless the user named the port.
+Attempt search_once(const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
+                    const SessionPorts& ports, serial::PortTrials& trials) {
     const auto listed = ports.list_ports();
-    const auto candidates = ports.select_candidates(listed ? *listed : std::vector<serial::PortRecord>{});
-    return std::ranges::any_of(candidates, [&](const serial::PortRecord& candidate) {
-        return try_port_guarded(candidate.name, link, handler, ports) == Attempt::produced_session;
-    });
+    const std::vector<serial::PortRecord> present = listed ? *listed : std::vector<serial::PortRecord>{};
+    trials.begin_pass(present);
+    const bool named = ports.port_named();
+    for (const auto& candidate : ports.select_candidates(present)) {
+        if (!named && !trials.may_try(candidate)) continue;
+        trials.tried(candidate);
+        const Attempt attempt = try_port_guarded(candidate.name, link, handler, ports);
+        if (attempt == Attempt::produced_session) trials.answered(candidate);
+        if (attempt != Attempt::failed) return attempt;
+    }
+    return Attempt::failed;
 }
 
 }  // namespace
@@ -128,8 +145,13 @@ std::shared_ptr<DeviceLink> start_device_session(LinkEventHandler handler, Sessi
 
 void run_device_session(const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
                         const SessionPorts& ports) {
+    serial::PortTrials trials;
     while (ports.keep_searching()) {
-        if (!search_once(link, handler, ports)) std::this_thread::sleep_for(ports.rescan_delay.to_chrono());
+        // A session that ended is searched for again at once; a failure that
+        // may repeat waits like an empty search, not to loop at full speed.
+        if (search_once(link, handler, ports, trials) != Attempt::produced_session) {
+            std::this_thread::sleep_for(ports.rescan_delay.to_chrono());
+        }
     }
 }
 

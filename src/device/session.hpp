@@ -55,6 +55,11 @@ struct SessionPorts {
         [](const std::vector<serial::PortRecord>& ports) { return serial::select_port_candidates(ports); };
     std::function<serial::PortResult<serial::SerialConnection>(std::string_view, std::uint32_t)> open_connection =
         [](std::string_view name, std::uint32_t baud) { return serial::open_serial_connection(name, baud); };
+    // Whether the user named the one port to use: it is then tried in every
+    // pass, whatever it says it is.
+    std::function<bool()> port_named = [] {
+        return serial::port_override().has_value();
+    };
     // Writes one line to standard output.
     std::function<void(std::string_view)> print_line;
     Duration hello_timeout = HELLO_TIMEOUT;

@@ -33,6 +33,11 @@ using EventToken = std::int64_t;
 using TimeSpanTicks = std::int64_t;
 using DateTimeTicks = std::int64_t;
 
+// Larger thumbnails are refused rather than read into memory on a player's
+// word: pictures are refused far below this anyway by the decoder's pixel
+// ceiling.
+inline constexpr std::uint64_t LARGEST_THUMBNAIL = std::uint64_t{64} * 1024 * 1024;
+
 class ThumbnailStream {
 public:
     virtual ~ThumbnailStream() = default;
@@ -97,6 +102,10 @@ using SessionEventHandler = std::function<void(SessionRef)>;
 class MediaSession {
 public:
     virtual ~MediaSession() = default;
+
+    // Whether `other` stands for the same player session: a platform may hand
+    // out a new object for the same session on every call.
+    [[nodiscard]] virtual bool is_same_session(const MediaSession& other) const { return this == &other; }
 
     [[nodiscard]] virtual PlatformResult<std::string> source_app_user_model_id() = 0;
     [[nodiscard]] virtual PlatformResult<std::unique_ptr<MediaProperties>> try_get_media_properties() = 0;

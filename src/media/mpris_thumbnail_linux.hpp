@@ -10,9 +10,7 @@
 
 namespace olvex::media::mpris {
 
-// Larger cover files are refused rather than read into memory: pictures are
-// refused far below this anyway by the decoder's pixel ceiling.
-inline constexpr std::uint64_t LARGEST_THUMBNAIL_FILE = std::uint64_t{64} * 1024 * 1024;
+inline constexpr std::uint64_t LARGEST_THUMBNAIL_FILE = LARGEST_THUMBNAIL;
 
 // A thumbnail reference to the file at `path`. Opening it fails for anything
 // but a regular file of at most LARGEST_THUMBNAIL_FILE bytes.

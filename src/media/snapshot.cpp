@@ -97,7 +97,10 @@ PlatformResult<SessionReading> fetch_reading(MediaSession& session) {
     reading.position = duration_or_zero((*timeline)->position());
     // Only a playing position is carried forward, so only then is its age asked.
     if (reading.status == PLATFORM_STATUS_PLAYING) {
-        if (const auto reported_at = (*timeline)->last_updated_time()) reading.position_reported_at = *reported_at;
+        // A time of 0 was never set: carrying the position forward from it
+        // would add four centuries.
+        const auto reported_at = (*timeline)->last_updated_time();
+        if (reported_at && *reported_at != 0) reading.position_reported_at = *reported_at;
     }
     reading.source_app_id = value_or_default(session.source_app_user_model_id());
     reading.title = value_or_default((*properties)->title());

@@ -1,5 +1,6 @@
 #include "media/watcher.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -130,9 +131,10 @@ SessionRef current_platform_session(MediaManager& manager) {
 }
 
 // Moves the watcher to the session the platform names current (or to none)
-// and queues SessionAttached. The platform calls happen under the state lock,
-// so the slot never shows a session whose registrations are half made.
-void attach_current_session(WatcherCore& core) {
+// and queues `change` (SessionAttached, or LockReleased). The platform calls
+// happen under the state lock, so the slot never shows a session whose
+// registrations are half made.
+void attach_current_session(WatcherCore& core, SessionChange change = SessionChange::SessionAttached) {
     SessionRef attached;
     {
         std::lock_guard lock(core.state_mutex);
@@ -147,7 +149,7 @@ void attach_current_session(WatcherCore& core) {
         }
         attached = core.state.current;
     }
-    core.notices.send(ChangeNotice{std::move(attached), SessionChange::SessionAttached});
+    core.notices.send(ChangeNotice{std::move(attached), change});
 }
 
 void on_current_session_changed(WatcherCore& core) {
@@ -155,18 +157,38 @@ void on_current_session_changed(WatcherCore& core) {
     attach_current_session(core);
 }
 
+bool holds_session(const std::vector<SessionRef>& sessions, const SessionRef& wanted) {
+    return std::ranges::any_of(sessions, [&](const SessionRef& session) {
+        return session && (session == wanted || session->is_same_session(*wanted));
+    });
+}
+
+// Whether the locked session has left the platform's list: its player quit.
+bool locked_session_left(WatcherCore& core, const std::vector<SessionRef>& sessions) {
+    if (!core.session_lock.load()) return false;
+    std::lock_guard lock(core.state_mutex);
+    return core.state.current && !holds_session(sessions, core.state.current);
+}
+
 // When the list runs empty the platform may name no new current session, so
-// the watcher re-attaches itself to tell subscribers that nothing plays.
+// the watcher re-attaches itself to tell subscribers that nothing plays. A
+// lock on a session that is gone is let go, as the device would do.
 void on_sessions_changed(WatcherCore& core) {
     auto sessions = core.manager->get_sessions();
     std::vector<SessionRef> fresh = sessions ? std::move(*sessions) : std::vector<SessionRef>{};
     const bool empty = fresh.empty();
+    // A list that could not be read says nothing of the locked session.
+    const bool lock_lost = sessions && locked_session_left(core, fresh);
     {
         std::lock_guard lock(core.session_list_mutex);
         core.session_list.swap(fresh);
     }
     fresh.clear();  // the old references, released outside the lock
-    if (empty && !core.session_lock.load()) attach_current_session(core);
+    if (lock_lost && core.session_lock.exchange(false)) {
+        attach_current_session(core, SessionChange::LockReleased);
+    } else if (empty && !core.session_lock.load()) {
+        attach_current_session(core);
+    }
 }
 
 // Once nobody watches, the current session keeps none of our handlers.

@@ -20,6 +20,9 @@ enum class SessionChange : std::uint8_t {
     MediaPropertiesChanged = 1,
     PlaybackInfoChanged = 2,
     TimelinePropertiesChanged = 3,
+    // The locked session left the platform: the lock is off and the watcher
+    // took the current session, as SessionAttached.
+    LockReleased = 4,
 };
 
 // Receives every change: the snapshot read at delivery time (nothing when

@@ -235,6 +235,14 @@ public:
         return failure(E_INVALIDARG);
     }
 
+    // COM identity: two interface pointers are one object when their
+    // IUnknown pointers are equal.
+    bool is_same_session(const MediaSession& other) const override {
+        const auto* win_other = dynamic_cast<const WinMediaSession*>(&other);
+        if (win_other == nullptr) return false;
+        return session_.as<IUnknown>().get() == win_other->session_.as<IUnknown>().get();
+    }
+
 private:
     ComPtr<abi::ISession> session_;
 };

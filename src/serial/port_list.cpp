@@ -12,8 +12,6 @@
 
 namespace olvex::serial {
 
-namespace {
-
 // The marker is matched against the description lower-cased in full Unicode,
 // but ASCII lower-casing finds exactly the same matches, so no case tables are
 // needed. Full lower-casing maps A..Z as ASCII lower-casing does and leaves the
@@ -27,6 +25,8 @@ namespace {
 bool has_device_marker(const PortRecord& port) {
     return ascii_to_lower(port.description).find(DEVICE_PORT_MARKER) != std::string::npos;
 }
+
+namespace {
 
 // The override names the one port to try, listed or not: a port missing from
 // the list may still open.
@@ -53,8 +53,10 @@ std::vector<PortRecord> select_port_candidates(const std::vector<PortRecord>& po
     return marked_first(ports);
 }
 
+std::optional<std::string> port_override() { return environment_variable(PORT_OVERRIDE_VARIABLE); }
+
 std::vector<PortRecord> select_port_candidates(const std::vector<PortRecord>& ports) {
-    return select_port_candidates(ports, environment_variable(PORT_OVERRIDE_VARIABLE));
+    return select_port_candidates(ports, port_override());
 }
 
 }  // namespace olvex::serial

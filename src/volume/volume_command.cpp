@@ -17,12 +17,19 @@ bool CurrentApplicationChannel::is_set() const {
 }
 
 bool CurrentApplicationChannel::post(std::optional<std::string> app_id) const {
-    ApplicationPoster poster;
-    {
-        std::lock_guard lock(mutex_);
-        poster = poster_;
-    }
-    return poster && poster(std::move(app_id));
+    std::lock_guard lock(mutex_);
+    return deliver(std::move(app_id));
+}
+
+bool CurrentApplicationChannel::post_first(std::optional<std::string> app_id) const {
+    std::lock_guard lock(mutex_);
+    return !posted_ && deliver(std::move(app_id));
+}
+
+bool CurrentApplicationChannel::deliver(std::optional<std::string> app_id) const {
+    if (!poster_ || !poster_(std::move(app_id))) return false;
+    posted_ = true;
+    return true;
 }
 
 CurrentApplicationChannel& current_application_channel() {

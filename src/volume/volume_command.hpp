@@ -36,10 +36,17 @@ public:
     [[nodiscard]] bool is_set() const;
     // Posts `app_id` if the slot is set; false when it is not or the post failed.
     bool post(std::optional<std::string> app_id) const;
+    // Posts `app_id`, read after the slot was set, unless a post went through
+    // since then: that one told of a change at least as new.
+    bool post_first(std::optional<std::string> app_id) const;
 
 private:
+    bool deliver(std::optional<std::string> app_id) const;  // under the lock
+
+    // Held while posting, so that post_first sees every post before it.
     mutable std::mutex mutex_;
     ApplicationPoster poster_;
+    mutable bool posted_ = false;
 };
 
 // The one channel of the process.

@@ -38,7 +38,7 @@ protected:
         fired_ = std::make_unique<Receiver<SessionSnapshot>>(std::move(fired_receiver));
         debouncer_ = TrackDebouncer::start(Duration::from_millis(100),
                                            [sender = fired_sender](SessionSnapshot s) { sender.send(std::move(s)); });
-        subscriber_ = make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_});
+        subscriber_ = make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_, nullptr, {}});
     }
 
     void connect_volume_watcher() {
@@ -113,6 +113,19 @@ TEST_F(SubscriberTest, ANewSessionNamesItsApplicationThenTriggers) {
     ASSERT_TRUE(fired.has_value());
     EXPECT_EQ(fired->title, "Song");  // the burst fires once, with its last snapshot
     EXPECT_FALSE(fired_->recv_for(300ms).has_value());
+}
+
+// The locked player quit: the device hears that the lock is off, then what
+// plays now, as when it unlocks itself.
+TEST_F(SubscriberTest, AReleasedLockIsToldBeforeTheSessionThatFollows) {
+    subscriber_(snapshot_of("player.exe", "Song"), SessionChange::LockReleased);
+    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::Lock{false})));
+    EXPECT_TRUE(commands_->try_recv().has_value());
+    EXPECT_TRUE(fired_->recv_for(5s).has_value());
+
+    subscriber_(std::nullopt, SessionChange::LockReleased);
+    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::Lock{false}), HostMessage(device::NowPlaying{}),
+                                            HostMessage(device::Art{})));
 }
 
 }  // namespace

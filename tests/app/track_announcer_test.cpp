@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/subscriber.hpp"
 #include "art/sample_pictures.hpp"
 #include "art/thumbnail.hpp"
 #include "fakes/fake_media_platform.hpp"
@@ -48,7 +49,8 @@ TEST_F(ThumbnailTest, ReadsTheFileUnchangedOrNothing) {
     EXPECT_EQ(read_with(std::string("\x89PNG\0bytes", 10)).value(), std::string("\x89PNG\0bytes", 10));
     EXPECT_EQ(read_with(std::string()).value(), std::string());  // empty, yet not "nothing"
     EXPECT_EQ(read_with(std::nullopt).value(), std::nullopt);
-    for (const Fault fault : {Fault::reference_fails, Fault::open_fails, Fault::size_fails, Fault::read_fails}) {
+    for (const Fault fault :
+         {Fault::reference_fails, Fault::open_fails, Fault::size_fails, Fault::read_fails, Fault::claims_4_gib}) {
         EXPECT_EQ(read_with(std::string("bytes"), fault).value(), std::nullopt);
     }
 
@@ -102,6 +104,35 @@ TEST_F(TrackAnnouncerTest, WithoutUsableArtOnlyTheTrackGoesOut) {
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_TRUE(std::holds_alternative<device::NowPlaying>(sent[0]));
     }
+}
+
+// The last session ends while an announcement reads its thumbnail: the
+// device's last word is nothing-plays, and so is the tooltip's.
+TEST_F(TrackAnnouncerTest, NothingOfARunningAnnouncementFollowsNothingPlays) {
+    auto [outbound, messages] = channel<HostMessage>();
+    auto [volume_commands, volume_receiver] = channel<volume::VolumeCommand>();
+    const auto gate = std::make_shared<AnnouncementGate>();
+    const TooltipSetter set_tooltip = [this](std::string title) { tooltips_.push_back(std::move(title)); };
+    const auto subscriber = media::make_media_subscriber(
+        {outbound, volume_commands, media::TrackDebouncer::start(Duration::from_seconds(60), [](auto) {}), nullptr,
+         gate, set_tooltip});
+    FakeTrack track;
+    track.title = "Song";
+    track.thumbnail = sample_png();
+    track.while_opening_thumbnail = [&] { subscriber(std::nullopt, media::SessionChange::SessionAttached); };
+    session_->set_track(track);
+
+    media::SessionSnapshot snapshot;
+    snapshot.title = "Song";
+    make_track_announcer(outbound, watcher_, set_tooltip, gate)(std::move(snapshot));
+
+    std::vector<HostMessage> sent;
+    while (auto message = messages.try_recv()) sent.push_back(std::move(*message));
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(std::get<device::NowPlaying>(sent[0]).title, "Song");
+    EXPECT_EQ(std::get<device::NowPlaying>(sent[1]), device::NowPlaying{});
+    EXPECT_EQ(std::get<device::Art>(sent[2]), device::Art{});
+    EXPECT_THAT(tooltips_, ElementsAre("Song", "Nothing playing"));
 }
 
 }  // namespace

@@ -171,6 +171,24 @@ TEST_F(VolumeWorkerTest, TheWatcherFollowsNewSessionsApplicationsAndTheDefaultDe
     }));
 }
 
+// The media side tells of a new application while the worker is still
+// reading the old one at start: the watcher must end up on the new one.
+TEST_F(VolumeWorkerTest, AnApplicationChangeDuringTheFirstReadingIsFollowed) {
+    auto session = media_->make_session("A");
+    FakeTrack track;
+    track.source_app_id = "player.exe";
+    session->set_track(track);
+    media_->set_current(session);
+    const auto player = audio_->add_session("speakers", FakeAudioSessionData::of_process(PLAYER));
+    const auto other = audio_->add_session("speakers", FakeAudioSessionData::of_process(OTHER));
+    session->after_next_app_id_read([&] { applications_.post("other.exe"); });
+
+    start();
+    ASSERT_TRUE(next_report());
+    EXPECT_TRUE(eventually([&] { return other.sink_count() == 1 && player.sink_count() == 0; }))
+        << "player sinks " << player.sink_count() << ", other sinks " << other.sink_count();
+}
+
 TEST_F(VolumeWorkerTest, ClosingTheCommandQueueStopsTheWatcher) {
     play_in_media_session("player.exe");
     const auto session = audio_->add_session("speakers", FakeAudioSessionData::of_process(PLAYER));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -49,6 +50,7 @@ protected:
     int searches = 0;
     std::function<void(const LinkEvent&)> on_event;
     std::atomic<bool> running{true};
+    std::atomic<bool> port_named{false};
     std::shared_ptr<DeviceLink> link = std::make_shared<DeviceLink>();
     std::thread session;
 
@@ -73,6 +75,7 @@ protected:
         p.hello_timeout = hello_timeout;
         p.rescan_delay = rescan_delay;
         p.keep_searching = [this] { return running.load(); };
+        p.port_named = [this] { return port_named.load(); };
         return p;
     }
 
@@ -100,10 +103,17 @@ protected:
         if (session.joinable()) session.join();
     }
 
-    void add_port(const std::string& name) {
+    void add_port(const std::string& name, const std::string& description = "") {
         std::lock_guard lock(mutex);
-        listed.push_back({name, ""});
+        listed.push_back({name, description});
     }
+
+    void remove_ports() {
+        std::lock_guard lock(mutex);
+        listed.clear();
+    }
+
+    int opened(const std::string& name) const { return static_cast<int>(std::ranges::count(system.opened(), name)); }
 };
 
 TEST_F(Session, SilentPortCostsTheHandshakeTimeAndSaysSoOnStandardOutput) {
@@ -177,7 +187,7 @@ TEST_F(Session, UnplugDisconnectsAndSearchesAgainAtOnce) {
     EXPECT_EQ(events[3], LinkEvent(Device{Next{}})) << "Connected comes before the new connection's lines";
 }
 
-TEST_F(Session, FailureInTheHandlerIsLoggedAndTreatedAsDisconnectedWithoutTellingTheHandler) {
+TEST_F(Session, FailureInTheHandlerIsLoggedAndEndsTheSessionWithDisconnectedAfterThePause) {
     auto device = system.add("COM4");
     auto other = system.add("COM5");
     add_port("COM4");
@@ -188,8 +198,8 @@ TEST_F(Session, FailureInTheHandlerIsLoggedAndTreatedAsDisconnectedWithoutTellin
         if (std::holds_alternative<Connected>(event) && connections++ == 0) throw std::runtime_error("handler broke");
     };
     testing::internal::CaptureStderr();
-    start(ports(Duration::from_millis(300), Duration::from_seconds(30)));
-    ASSERT_TRUE(wait_for([&] { return events.size() >= 1 && connections >= 2; }));
+    start(ports(Duration::from_millis(300), Duration::from_millis(200)));
+    ASSERT_TRUE(wait_for([&] { return events.size() >= 2 && connections >= 2; }));
     running = false;
     device->unplug();
     session.join();
@@ -199,8 +209,54 @@ TEST_F(Session, FailureInTheHandlerIsLoggedAndTreatedAsDisconnectedWithoutTellin
     ASSERT_GE(opened.size(), 2u);
     EXPECT_EQ(opened[1], "COM4") << "after a failure the search starts over instead of going on to COM5";
     std::lock_guard lock(mutex);
-    ASSERT_GE(events.size(), 1u);
-    EXPECT_EQ(events[0], LinkEvent(Connected{"COM4", {}})) << "the failed attempt delivered nothing, not even Disconnected";
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], LinkEvent(Disconnected{})) << "the handler heard Connected, so it hears Disconnected";
+    EXPECT_EQ(events[1], LinkEvent(Connected{"COM4", {}}));
+}
+
+TEST_F(Session, AHandlerThatAlwaysFailsCostsOneAttemptPerPause) {
+    auto device = system.add("COM4");
+    add_port("COM4", "CircuitPython CDC2 control");
+    answer_hello(device, "{\"event\":\"hello_ack\"}\n");
+    on_event = [](const LinkEvent& event) {
+        if (std::holds_alternative<Connected>(event)) throw std::runtime_error("handler broke");
+    };
+    testing::internal::CaptureStderr();
+    start(ports(Duration::from_millis(300), Duration::from_millis(250)));
+    std::this_thread::sleep_for(1s);
+    running = false;
+    session.join();
+    (void)testing::internal::GetCapturedStderr();
+    EXPECT_GE(opened("COM4"), 2);
+    EXPECT_LE(opened("COM4"), 5) << "at most one attempt per 250 ms pause";
+}
+
+// Opening a port raises DTR and sends the hello: ports that do not say they
+// are the device get three passes after they appear, unless the user named
+// the port.
+TEST_F(Session, APortWithoutTheMarkerIsTriedInThreePassesAfterItAppears) {
+    const auto silent = system.add("COM3");
+    const auto marked = system.add("COM6");
+    add_port("COM3");
+    add_port("COM6", "CircuitPython CDC2 control");
+    start(ports(Duration::from_millis(20), Duration::from_millis(10)));
+    ASSERT_TRUE(wait_for([&] { return searches >= 8; }));
+    EXPECT_EQ(opened("COM3"), 3);
+    EXPECT_GE(opened("COM6"), 7) << "the marked port is tried in every pass";
+
+    remove_ports();  // unplugged and plugged in again: three more passes
+    ASSERT_TRUE(wait_for([&] { return searches >= 10; }));
+    add_port("COM3");
+    ASSERT_TRUE(wait_for([&] { return searches >= 18; }));
+    EXPECT_EQ(opened("COM3"), 6);
+
+    port_named = true;
+    const int before = [&] {
+        std::lock_guard lock(mutex);
+        return searches;
+    }();
+    ASSERT_TRUE(wait_for([&] { return searches >= before + 3; }));
+    EXPECT_GE(opened("COM3"), 7) << "a named port is tried in every pass";
 }
 
 TEST_F(Session, WithoutPortsItSearchesAgainAfterThePauseAndPrintsNothing) {

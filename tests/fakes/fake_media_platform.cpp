@@ -46,6 +46,7 @@ public:
     FakeThumbnailStream(std::string bytes, FakeTrack::ThumbnailFault fault) : bytes_(std::move(bytes)), fault_(fault) {}
     PlatformResult<std::uint64_t> size() override {
         if (fault_ == FakeTrack::ThumbnailFault::size_fails) return platform_failure("Size");
+        if (fault_ == FakeTrack::ThumbnailFault::claims_4_gib) return std::uint64_t{1} << 32;
         return bytes_.size();
     }
     PlatformResult<std::string> read(std::uint32_t count) override {
@@ -60,8 +61,10 @@ private:
 
 class FakeThumbnailReference final : public media::ThumbnailReference {
 public:
-    FakeThumbnailReference(std::string bytes, FakeTrack::ThumbnailFault fault) : bytes_(std::move(bytes)), fault_(fault) {}
+    FakeThumbnailReference(std::string bytes, FakeTrack::ThumbnailFault fault, std::function<void()> while_opening)
+        : bytes_(std::move(bytes)), fault_(fault), while_opening_(std::move(while_opening)) {}
     PlatformResult<std::unique_ptr<media::ThumbnailStream>> open_read() override {
+        if (while_opening_) while_opening_();
         if (fault_ == FakeTrack::ThumbnailFault::open_fails) return platform_failure("OpenReadAsync");
         return std::make_unique<FakeThumbnailStream>(bytes_, fault_);
     }
@@ -69,6 +72,7 @@ public:
 private:
     std::string bytes_;
     FakeTrack::ThumbnailFault fault_;
+    std::function<void()> while_opening_;
 };
 
 class FakeProperties final : public media::MediaProperties {
@@ -80,7 +84,8 @@ public:
     PlatformResult<std::unique_ptr<media::ThumbnailReference>> thumbnail() override {
         if (track_.thumbnail_fault == FakeTrack::ThumbnailFault::reference_fails) return platform_failure("Thumbnail");
         if (!track_.thumbnail) return std::unique_ptr<media::ThumbnailReference>();
-        return std::make_unique<FakeThumbnailReference>(*track_.thumbnail, track_.thumbnail_fault);
+        return std::make_unique<FakeThumbnailReference>(*track_.thumbnail, track_.thumbnail_fault,
+                                                        track_.while_opening_thumbnail);
     }
 
 private:
@@ -190,7 +195,19 @@ std::vector<std::string> FakeMediaSession::commands() const {
 
 PlatformResult<std::string> FakeMediaSession::source_app_user_model_id() {
     const FakeTrack current = track();
-    return current.read(FakeTrack::Property::source_app_id, current.source_app_id);
+    auto app_id = current.read(FakeTrack::Property::source_app_id, current.source_app_id);
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(mutex_);
+        hook = std::exchange(after_app_id_read_, nullptr);
+    }
+    if (hook) hook();
+    return app_id;
+}
+
+void FakeMediaSession::after_next_app_id_read(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    after_app_id_read_ = std::move(hook);
 }
 
 PlatformResult<std::unique_ptr<media::MediaProperties>> FakeMediaSession::try_get_media_properties() {

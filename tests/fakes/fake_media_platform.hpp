@@ -70,7 +70,10 @@ struct FakeTrack {
 
     // The thumbnail file, or nothing for a track without one.
     std::optional<std::string> thumbnail;
-    enum class ThumbnailFault { none, reference_fails, open_fails, size_fails, read_fails } thumbnail_fault =
+    // Runs while the thumbnail is being opened, on the opening thread.
+    std::function<void()> while_opening_thumbnail;
+    // claims_4_gib: the stream says it holds 4 GiB, yet reads as the bytes.
+    enum class ThumbnailFault { none, reference_fails, open_fails, size_fails, read_fails, claims_4_gib } thumbnail_fault =
         ThumbnailFault::none;
 
     // `value`, or the platform's error when `property` is unreadable.
@@ -94,6 +97,8 @@ public:
     void throw_on_registration(media::SessionEvent event);
     // Makes remove_event_handler throw from now on.
     void throw_on_removal();
+    // Runs `hook` once, right after the next reading of the application id.
+    void after_next_app_id_read(std::function<void()> hook);
 
     // Calls every handler of `event` with this session, on a thread of its own.
     void raise(media::SessionEvent event);
@@ -129,6 +134,7 @@ private:
     int property_requests_ = 0;
     std::map<media::SessionEvent, bool> failing_, throwing_;
     bool removal_throws_ = false;
+    std::function<void()> after_app_id_read_;
     std::map<EventToken, std::pair<media::SessionEvent, media::SessionEventHandler>> handlers_;
 };
 

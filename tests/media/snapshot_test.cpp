@@ -69,6 +69,9 @@ TEST_F(SnapshotTest, NothingIsAddedWhenPausedOrWhenTheUpdateLiesAhead) {
     auto unknown_update = playing_track(10, 2);
     unknown_update.unreadable.insert(FakeTrack::Property::last_updated_time);
     EXPECT_DOUBLE_EQ(position_of(unknown_update), 10.0);
+    auto never_updated = playing_track(10, 2);
+    never_updated.last_updated_time = 0;  // never set: not four centuries ago
+    EXPECT_DOUBLE_EQ(position_of(never_updated), 10.0);
 }
 
 TEST_F(SnapshotTest, AbsurdTimesSaturateInsteadOfWrapping) {

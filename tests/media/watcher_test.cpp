@@ -158,7 +158,7 @@ TEST_F(WatcherTest, TheLockHoldsTheSessionAndUnlockingMovesOnAtOnce) {
     auto b = session_titled(*manager_, "B");
     manager_->set_current(b);
     manager_->raise(ManagerEvent::current_session_changed);
-    manager_->set_sessions({});
+    manager_->set_sessions({a});
     manager_->raise(ManagerEvent::sessions_changed);
     EXPECT_EQ(watcher.current_session(), a);
     EXPECT_EQ(b->handler_count(), 0);
@@ -173,6 +173,25 @@ TEST_F(WatcherTest, TheLockHoldsTheSessionAndUnlockingMovesOnAtOnce) {
 
     watcher.set_session_lock(false);  // not locked: no second attach
     EXPECT_EQ(b->handler_count(), 3);
+}
+
+TEST_F(WatcherTest, TheLockIsLetGoWhenTheLockedSessionLeavesTheList) {
+    auto a = session_titled(*manager_, "A");
+    const auto watcher = watch(a);
+    watcher.set_session_lock(true);
+    auto b = session_titled(*manager_, "B");
+    manager_->set_current(b);
+    manager_->fail_get_sessions(true);  // a list that cannot be read says nothing
+    manager_->raise(ManagerEvent::sessions_changed);
+    EXPECT_TRUE(watcher.is_session_locked());
+
+    manager_->fail_get_sessions(false);
+    manager_->set_sessions({b});
+    manager_->raise(ManagerEvent::sessions_changed);
+    EXPECT_TRUE(recorder_.wait_for(SessionChange::LockReleased, "B"));
+    EXPECT_FALSE(watcher.is_session_locked());
+    EXPECT_EQ(watcher.current_session(), b);
+    EXPECT_EQ(a->handler_count(), 0);
 }
 
 TEST_F(WatcherTest, LockingWithoutASessionLeavesTheLockClear) {
