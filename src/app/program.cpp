@@ -41,6 +41,8 @@ std::shared_ptr<tray::TrayHandle> publish_tray() {
 
 int run_program(const ProgramPlatform& platform) {
     install_failure_hook();
+    // Probing for a writable folder on every entry would cost a file per line.
+    fix_crash_log_path();
     tray::prepare_quit_signals();  // before any thread starts, so every thread inherits it
 
     auto [volume_commands, volume_command_receiver] = channel<volume::VolumeCommand>();
