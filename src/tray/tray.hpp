@@ -82,7 +82,9 @@ using CommandAction = std::function<void(std::uint16_t command)>;
 
 // Creates the hidden window and the icon, publishes the window in `handle`
 // and runs the message loop on this thread until it ends; removes the icon
-// again before returning. Fails when the window cannot be created. On Linux
+// again before returning. On Windows the icon is added again with the
+// handle's current values whenever the shell announces a new taskbar, and a
+// failed first add is retried every two seconds for the first minute. Fails when the window cannot be created. On Linux
 // there is no icon yet: it waits for SIGINT or SIGTERM and then succeeds.
 [[nodiscard]] std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vector<TrayIcon> icons,
                                                  std::vector<MenuEntry> menu, CommandAction command_action);

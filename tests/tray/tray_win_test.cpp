@@ -21,24 +21,32 @@ namespace {
 struct NotifyCall {
     DWORD message = 0;
     NOTIFYICONDATAW record{};
+    bool accepted = true;
 };
 
 std::mutex calls_mutex;
 std::vector<NotifyCall> calls;
+bool shell_running = true;  // under calls_mutex
 
 BOOL WINAPI record_call(DWORD message, PNOTIFYICONDATAW record) {
     const std::lock_guard lock(calls_mutex);
-    calls.push_back({message, *record});
-    return TRUE;
+    calls.push_back({message, *record, shell_running});
+    return shell_running ? TRUE : FALSE;
 }
 
-// Puts the recorder between the tray and the shell for one scope.
+// Puts the recorder between the tray and the shell for one scope. While the
+// shell is not running, every call is recorded and refused.
 class RecordedShell {
 public:
-    RecordedShell() {
+    explicit RecordedShell(bool running = true) {
         const std::lock_guard lock(calls_mutex);
         calls.clear();
+        shell_running = running;
         replace_notify_icon_function(record_call);
+    }
+    void start_running() {
+        const std::lock_guard lock(calls_mutex);
+        shell_running = true;
     }
     RecordedShell(const RecordedShell&) = delete;
     RecordedShell& operator=(const RecordedShell&) = delete;
@@ -112,7 +120,10 @@ TEST(TrayWindow, ShowsTheHandlesValuesAndFollowsItsMessages) {
     RunningTray tray(handle, *icons);
     ASSERT_TRUE(wait_until([&] { return !shell.calls_so_far().empty(); })) << "the icon was never added";
     const auto window = reinterpret_cast<HWND>(handle->window());
-    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, WINDOW_CLASS_NAME, WINDOW_TITLE), window);
+    // Top-level, so the shell's broadcasts reach it, yet never seen.
+    EXPECT_EQ(FindWindowW(WINDOW_CLASS_NAME, WINDOW_TITLE), window);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_NE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0) << "no taskbar button";
 
     handle->set_icon(ICON_CONNECTED);
     // The window reads the number when the message arrives, so a later number
@@ -155,6 +166,40 @@ TEST(TrayWindow, ShowsTheHandlesValuesAndFollowsItsMessages) {
     EXPECT_EQ(seen[3].message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_EQ(seen[3].record.hWnd, window);
     EXPECT_EQ(seen[3].record.uID, 1U);
+}
+
+std::size_t count_adds(const std::vector<NotifyCall>& seen, bool accepted) {
+    return static_cast<std::size_t>(std::ranges::count_if(
+        seen, [&](const NotifyCall& call) { return call.message == NIM_ADD && call.accepted == accepted; }));
+}
+
+// The shell is late at logon, then restarts later with an empty
+// notification area; each time the icon comes back as it stands now.
+TEST(TrayWindow, AddsTheIconAgainWhenTheShellWasLateAndWhenItRestarts) {
+    RecordedShell shell(false);
+    const auto icons = load_tray_icons();
+    ASSERT_TRUE(icons.has_value()) << icons.error().message;
+    const auto handle = std::make_shared<TrayHandle>();
+    RunningTray tray(handle, *icons);
+    ASSERT_TRUE(wait_until([&] { return count_adds(shell.calls_so_far(), false) == 1; }));
+    handle->set_icon(ICON_CONNECTED);
+    handle->set_tooltip("Blue in Green");
+    shell.start_running();
+    ASSERT_TRUE(wait_until([&] { return count_adds(shell.calls_so_far(), true) == 1; })) << "no retry";
+
+    // Wine's shell never announces itself, so the test does.
+    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(wait_until([&] { return count_adds(shell.calls_so_far(), true) == 2; })) << "not added again";
+    tray.close();
+
+    const auto seen = shell.calls_so_far();
+    for (const auto& call : seen) {
+        if (call.message != NIM_ADD || !call.accepted) continue;
+        EXPECT_EQ(call.record.hIcon, icon_handle((*icons)[1]));
+        EXPECT_EQ(tip_of(call.record), L"Blue in Green");
+        EXPECT_EQ(call.record.uCallbackMessage, 0x8001U);
+    }
+    EXPECT_EQ(seen.back().message, static_cast<DWORD>(NIM_DELETE));
 }
 
 TEST(TrayHandle, PostsNothingBeforeTheWindowExists) {
