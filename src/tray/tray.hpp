@@ -77,7 +77,11 @@ struct TrayIcon {
 // Called on the window's thread with the command number of a chosen entry.
 using CommandAction = std::function<void(std::uint16_t command)>;
 
-// Loads icons 2 and 3 from the program's resources, in that order.
+// Loads icons 2 and 3 from the program's resources, in that order, at the
+// size the notification area shows them (Windows: the small-icon size for the
+// system's DPI). run_tray takes them over and, on Windows, loads them anew
+// at the window's size when the DPI or the display changes and when the shell
+// announces a new taskbar.
 [[nodiscard]] std::expected<std::vector<TrayIcon>, Error> load_tray_icons();
 
 // Creates the hidden window and the icon, publishes the window in `handle`

@@ -66,6 +66,29 @@ std::wstring to_wide(std::string_view utf8) {
     return {units.begin(), units.end()};
 }
 
+void destroy_icons(const std::vector<TrayIcon>& icons) {
+    for (const auto& icon : icons) DestroyIcon(reinterpret_cast<HICON>(icon.handle));
+}
+
+// The shell draws the icon at its small-icon size for the DPI; loaded at
+// exactly that size from the .ico's own images, it is never shrunk or
+// stretched by the shell.
+std::expected<std::vector<TrayIcon>, Error> load_icons_for_dpi(UINT dpi) {
+    const int size = GetSystemMetricsForDpi(SM_CXSMICON, dpi);
+    std::vector<TrayIcon> icons;
+    for (const std::uint16_t number : {ICON_NO_DEVICE, ICON_CONNECTED}) {
+        const auto icon = static_cast<HICON>(
+            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        if (icon == nullptr) {
+            const DWORD error = GetLastError();
+            destroy_icons(icons);
+            return make_error(describe_win32_error(error));
+        }
+        icons.push_back({number, reinterpret_cast<std::uintptr_t>(icon)});
+    }
+    return icons;
+}
+
 std::optional<HICON> find_icon(const std::vector<TrayIcon>& icons, std::uint16_t number) {
     const auto found = std::ranges::find(icons, number, &TrayIcon::number);
     if (found == icons.end()) return std::nullopt;
@@ -99,6 +122,16 @@ void add_icon(HWND window, WindowState& state, bool already_shown) {
     if (!state.icon_added && already_shown) state.icon_added = notify_icon(NIM_MODIFY, state.record) != FALSE;
 }
 
+// Loads the icons at the window's current size. Returns the ones replaced,
+// for the caller to destroy once the shell holds the new ones; on failure the
+// icons in hand serve on.
+std::vector<TrayIcon> reload_icons(HWND window, WindowState& state) {
+    auto fresh = load_icons_for_dpi(GetDpiForWindow(window));
+    if (!fresh) return {};
+    std::swap(state.icons, *fresh);
+    return std::move(*fresh);
+}
+
 void retry_add(HWND window, WindowState& state) {
     if (!state.icon_added) add_icon(window, state, false);
     if (state.icon_added || GetTickCount64() - state.started >= RETRY_PERIOD_MS) KillTimer(window, RETRY_TIMER);
@@ -125,6 +158,12 @@ void show_icon(WindowState& state) {
     notify_icon(NIM_MODIFY, state.record);
 }
 
+void show_icon_at_new_size(HWND window, WindowState& state) {
+    const auto replaced = reload_icons(window, state);
+    show_icon(state);
+    destroy_icons(replaced);
+}
+
 void show_tooltip(WindowState& state) {
     write_tooltip(state.record, state.handle->tooltip());
     notify_icon(NIM_MODIFY, state.record);
@@ -148,15 +187,25 @@ void handle_private_message(HWND window, WindowState& state, UINT message, WPARA
     case WM_TIMER:
         if (wparam == RETRY_TIMER) retry_add(window, state);
         break;
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+        show_icon_at_new_size(window, state);
+        break;
     default:
-        if (message == taskbar_created_message()) add_icon(window, state, state.icon_added);
+        if (message == taskbar_created_message()) {
+            // Also the DPI case: the taskbar may have a new size.
+            const auto replaced = reload_icons(window, state);
+            add_icon(window, state, state.icon_added);
+            destroy_icons(replaced);
+        }
         break;
     }
 }
 
 bool is_private_message(UINT message) {
     return message == WM_COMMAND || message == MESSAGE_ICON_CALLBACK || message == MESSAGE_SHOW_ICON ||
-           message == MESSAGE_SHOW_TOOLTIP || message == WM_TIMER || message == taskbar_created_message();
+           message == MESSAGE_SHOW_TOOLTIP || message == WM_TIMER || message == WM_DPICHANGED ||
+           message == WM_DISPLAYCHANGE || message == taskbar_created_message();
 }
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -217,15 +266,7 @@ NotifyIconFunction replace_notify_icon_function(NotifyIconFunction function) noe
 
 void prepare_quit_signals() {}
 
-std::expected<std::vector<TrayIcon>, Error> load_tray_icons() {
-    std::vector<TrayIcon> icons;
-    for (const std::uint16_t number : {ICON_NO_DEVICE, ICON_CONNECTED}) {
-        const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number));
-        if (icon == nullptr) return make_error(describe_win32_error(GetLastError()));
-        icons.push_back({number, reinterpret_cast<std::uintptr_t>(icon)});
-    }
-    return icons;
-}
+std::expected<std::vector<TrayIcon>, Error> load_tray_icons() { return load_icons_for_dpi(GetDpiForSystem()); }
 
 std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vector<TrayIcon> icons,
                                     std::vector<MenuEntry> menu, CommandAction command_action) {

@@ -18,10 +18,52 @@
 namespace olvex::tray {
 namespace {
 
+// The width of an icon as loaded, and the summed colour of its visible pixels.
+struct IconLook {
+    int width = 0;
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+};
+
+IconLook look_of(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return {};
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = -bitmap.bmHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<RGBQUAD> pixels(static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight));
+    const HDC context = CreateCompatibleDC(nullptr);
+    GetDIBits(context, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &format, DIB_RGB_COLORS);
+    DeleteDC(context);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    IconLook sum{.width = bitmap.bmWidth};
+    for (const auto& pixel : pixels) {
+        if (pixel.rgbReserved < 128) continue;
+        sum.red += pixel.rgbRed;
+        sum.green += pixel.rgbGreen;
+        sum.blue += pixel.rgbBlue;
+    }
+    return sum;
+}
+
+bool is_green(const IconLook& look) { return look.green > 2 * std::max(look.red, look.blue); }
+
+// The notification area's icon size for the system's DPI.
+int small_icon_size() { return GetSystemMetricsForDpi(SM_CXSMICON, GetDpiForSystem()); }
+
 struct NotifyCall {
     DWORD message = 0;
     NOTIFYICONDATAW record{};
     bool accepted = true;
+    IconLook look;  // of the icon as it was at the call: the tray may destroy it later
 };
 
 std::mutex calls_mutex;
@@ -30,7 +72,7 @@ bool shell_running = true;  // under calls_mutex
 
 BOOL WINAPI record_call(DWORD message, PNOTIFYICONDATAW record) {
     const std::lock_guard lock(calls_mutex);
-    calls.push_back({message, *record, shell_running});
+    calls.push_back({message, *record, shell_running, record->hIcon != nullptr ? look_of(record->hIcon) : IconLook{}});
     return shell_running ? TRUE : FALSE;
 }
 
@@ -195,7 +237,8 @@ TEST(TrayWindow, AddsTheIconAgainWhenTheShellWasLateAndWhenItRestarts) {
     const auto seen = shell.calls_so_far();
     for (const auto& call : seen) {
         if (call.message != NIM_ADD || !call.accepted) continue;
-        EXPECT_EQ(call.record.hIcon, icon_handle((*icons)[1]));
+        EXPECT_TRUE(is_green(call.look));
+        EXPECT_EQ(call.look.width, small_icon_size()) << "loaded anew at the taskbar's size";
         EXPECT_EQ(tip_of(call.record), L"Blue in Green");
         EXPECT_EQ(call.record.uCallbackMessage, 0x8001U);
     }
@@ -236,50 +279,31 @@ TEST(MenuCommand, QuitRemovesThePublishedIconBeforeEnding) {
     EXPECT_EXIT(quit_with_window(0x1234), testing::ExitedWithCode(0), "^message 2 window 1234 id 1 flags 0;$");
 }
 
-// The width of an icon as loaded, and the summed colour of its visible pixels.
-struct IconLook {
-    int width = 0;
-    double red = 0;
-    double green = 0;
-    double blue = 0;
-};
-
-IconLook look_of(HICON icon) {
-    ICONINFO info{};
-    if (!GetIconInfo(icon, &info)) return {};
-    BITMAP bitmap{};
-    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof(format.bmiHeader);
-    format.bmiHeader.biWidth = bitmap.bmWidth;
-    format.bmiHeader.biHeight = -bitmap.bmHeight;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    std::vector<RGBQUAD> pixels(static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight));
-    const HDC context = CreateCompatibleDC(nullptr);
-    GetDIBits(context, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &format, DIB_RGB_COLORS);
-    DeleteDC(context);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    IconLook sum{.width = bitmap.bmWidth};
-    for (const auto& pixel : pixels) {
-        if (pixel.rgbReserved < 128) continue;
-        sum.red += pixel.rgbRed;
-        sum.green += pixel.rgbGreen;
-        sum.blue += pixel.rgbBlue;
-    }
-    return sum;
-}
-
-TEST(TrayIcons, AreTheRedAndGreenSpeakersAtTheSystemsIconSize) {
+TEST(TrayIcons, AreTheRedAndGreenSpeakersAtTheNotificationAreasSize) {
     const auto icons = load_tray_icons();
     ASSERT_TRUE(icons.has_value()) << icons.error().message;
     const IconLook no_device = look_of(icon_handle((*icons)[0]));
-    EXPECT_EQ(no_device.width, GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(no_device.width, small_icon_size());
     EXPECT_GT(no_device.red, 2 * std::max(no_device.green, no_device.blue));
     const IconLook connected = look_of(icon_handle((*icons)[1]));
-    EXPECT_GT(connected.green, 2 * std::max(connected.red, connected.blue));
+    EXPECT_EQ(connected.width, small_icon_size());
+    EXPECT_TRUE(is_green(connected));
+}
+
+// Wine behaves alike with and without the manifest, so its text is what can
+// be checked here; the program links the same resource object as this test.
+TEST(ProgramResources, DeclarePerMonitorDpiAwarenessAndNoElevation) {
+    const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                               SizeofResource(nullptr, found));
+    for (const char* part :
+         {R"(<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2, PerMonitor</dpiAwareness>)",
+          R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>)",
+          R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)", R"(level="asInvoker")",
+          R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"}) {
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    }
 }
 
 TEST(ProgramResources, HoldThreeIconsWithA256PixelPngEach) {
