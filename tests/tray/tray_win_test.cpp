@@ -297,12 +297,12 @@ TEST(ProgramResources, DeclarePerMonitorDpiAwarenessAndNoElevation) {
     ASSERT_NE(found, nullptr);
     const std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
                                SizeofResource(nullptr, found));
-    for (const char* part :
+    for (const char* setting :
          {R"(<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2, PerMonitor</dpiAwareness>)",
           R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>)",
           R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)", R"(level="asInvoker")",
           R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"}) {
-        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+        EXPECT_NE(manifest.find(setting), std::string::npos) << setting;
     }
 }
 
