@@ -1,4 +1,4 @@
-# The Windows resources (icons and version information) that the program's
+# The Windows resources (icons, manifest and version information) that the program's
 # executable carries; the tray loads its icons from them by number.
 if(WIN32)
   enable_language(RC)
@@ -10,7 +10,8 @@ if(WIN32)
   # It finds the .ico files named in the script along the include path.
   target_include_directories(olvex_resources PRIVATE ${_olvex_resources})
   set_property(SOURCE ${_olvex_resources}/olvex.rc APPEND PROPERTY OBJECT_DEPENDS
-               ${_olvex_resources}/icon1.ico ${_olvex_resources}/icon2.ico ${_olvex_resources}/icon3.ico)
+               ${_olvex_resources}/icon1.ico ${_olvex_resources}/icon2.ico ${_olvex_resources}/icon3.ico
+               ${_olvex_resources}/olvex.manifest)
 endif()
 
 # Links the resources into the executable `target`; does nothing off Windows.

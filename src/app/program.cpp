@@ -6,6 +6,7 @@
 
 #include "app/event_handler.hpp"
 #include "app/outbound_pump.hpp"
+#include "app/single_instance.hpp"
 #include "app/subscriber.hpp"
 #include "app/track_announcer.hpp"
 #include "app/volume_worker.hpp"
@@ -41,6 +42,14 @@ std::shared_ptr<tray::TrayHandle> publish_tray() {
 
 int run_program(const ProgramPlatform& platform) {
     install_failure_hook();
+    // Probing for a writable folder on every entry would cost a file per line.
+    fix_crash_log_path();
+    // Two copies would fight for the device's port and double every volume
+    // change; the claim comes before any thread starts.
+    if (!claim_single_instance()) {
+        log_message("already running");
+        return 0;
+    }
     tray::prepare_quit_signals();  // before any thread starts, so every thread inherits it
 
     auto [volume_commands, volume_command_receiver] = channel<volume::VolumeCommand>();

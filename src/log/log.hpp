@@ -14,13 +14,31 @@ namespace olvex {
 // caller: every write problem is swallowed.
 void log_message(std::string_view message);
 
-// Opens the crash log for appending, writes all of `entry`, closes it again.
-// Silent on every failure.
+// The size past which the crash log is set aside as "<log>.1".
+inline constexpr std::uint64_t CRASH_LOG_LIMIT = 1024 * 1024;
+
+// Appends all of `entry` to the crash log (at the place fixed by
+// fix_crash_log_path, else at crash_log_path()). Silent on every failure.
 void append_to_crash_log(std::string_view entry);
 
-// Where the crash log lives, worked out anew on every call: beside the
-// executable on Windows, in the user's state folder on Linux.
+// Appends all of `entry` to the log file at `path`. When the entry would take a
+// non-empty file past `limit` bytes, the file is first renamed "<path>.1"
+// (replacing an older one) and the entry begins a new file, so an entry is
+// never split across the two. Safe to call from many threads at once.
+// Silent on every failure.
+void append_to_log_file(const std::filesystem::path& path, std::string_view entry,
+                        std::uint64_t limit = CRASH_LOG_LIMIT);
+
+// Where the crash log belongs, worked out from the system now, creating its
+// folder: on Windows beside the executable when that folder is writable,
+// else in %LOCALAPPDATA%\OLVEX-Audio-Control; on Linux in the user's state
+// folder.
 [[nodiscard]] std::filesystem::path crash_log_path();
+
+// Works out crash_log_path() once and sends every later entry of this process
+// there. The program calls it at start; tests, which move the log between
+// cases, do not.
+void fix_crash_log_path();
 
 // Records one unexpected failure in the crash log as
 // "[<s>s] thread '<name>' panicked at <file>:<line>:<column>[:\n<message>]\n".

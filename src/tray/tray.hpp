@@ -77,12 +77,18 @@ struct TrayIcon {
 // Called on the window's thread with the command number of a chosen entry.
 using CommandAction = std::function<void(std::uint16_t command)>;
 
-// Loads icons 2 and 3 from the program's resources, in that order.
+// Loads icons 2 and 3 from the program's resources, in that order, at the
+// size the notification area shows them (Windows: the small-icon size for the
+// system's DPI). run_tray takes them over and, on Windows, loads them anew
+// at the window's size when the DPI or the display changes and when the shell
+// announces a new taskbar.
 [[nodiscard]] std::expected<std::vector<TrayIcon>, Error> load_tray_icons();
 
 // Creates the hidden window and the icon, publishes the window in `handle`
 // and runs the message loop on this thread until it ends; removes the icon
-// again before returning. Fails when the window cannot be created. On Linux
+// again before returning. On Windows the icon is added again with the
+// handle's current values whenever the shell announces a new taskbar, and a
+// failed first add is retried every two seconds for the first minute. Fails when the window cannot be created. On Linux
 // there is no icon yet: it waits for SIGINT or SIGTERM and then succeeds.
 [[nodiscard]] std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vector<TrayIcon> icons,
                                                  std::vector<MenuEntry> menu, CommandAction command_action);

@@ -22,6 +22,21 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 constexpr UINT NOTIFY_FLAGS = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
+// At logon the program can start before the shell's notification area
+// exists; the shell then announces itself, but a short retry also covers a
+// shell that was up yet busy.
+constexpr UINT_PTR RETRY_TIMER = 1;
+constexpr UINT RETRY_INTERVAL_MS = 2'000;
+constexpr ULONGLONG RETRY_PERIOD_MS = 60'000;
+
+// Sent by the shell to every top-level window when its taskbar is created:
+// at its start, after a restart (every icon is gone then), and after a change
+// of the primary display's DPI (the icons survive that one).
+UINT taskbar_created_message() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
 std::atomic<NotifyIconFunction> notify_icon_replacement{nullptr};
 
 BOOL notify_icon(DWORD message, NOTIFYICONDATAW& record) {
@@ -42,11 +57,36 @@ struct WindowState {
     CommandAction command_action;
     std::shared_ptr<TrayHandle> handle;  // the shared icon number and tooltip text
     NOTIFYICONDATAW record{};            // as last given to the shell
+    bool icon_added = false;             // the shell accepted an add
+    ULONGLONG started = 0;               // GetTickCount64 when the window began
 };
 
 std::wstring to_wide(std::string_view utf8) {
     const std::u16string units = utf8_to_utf16(utf8);
     return {units.begin(), units.end()};
+}
+
+void destroy_icons(const std::vector<TrayIcon>& icons) {
+    for (const auto& icon : icons) DestroyIcon(reinterpret_cast<HICON>(icon.handle));
+}
+
+// The shell draws the icon at its small-icon size for the DPI; loaded at
+// exactly that size from the .ico's own images, it is never shrunk or
+// stretched by the shell.
+std::expected<std::vector<TrayIcon>, Error> load_icons_for_dpi(UINT dpi) {
+    const int size = GetSystemMetricsForDpi(SM_CXSMICON, dpi);
+    std::vector<TrayIcon> icons;
+    for (const std::uint16_t number : {ICON_NO_DEVICE, ICON_CONNECTED}) {
+        const auto icon = static_cast<HICON>(
+            LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+        if (icon == nullptr) {
+            const DWORD error = GetLastError();
+            destroy_icons(icons);
+            return make_error(describe_win32_error(error));
+        }
+        icons.push_back({number, reinterpret_cast<std::uintptr_t>(icon)});
+    }
+    return icons;
 }
 
 std::optional<HICON> find_icon(const std::vector<TrayIcon>& icons, std::uint16_t number) {
@@ -73,6 +113,30 @@ NOTIFYICONDATAW added_record(HWND window, const WindowState& state) {
     return record;
 }
 
+// Adds the icon with the handle's current values. `already_shown` says the
+// shell may still have it (the DPI case above), where an add fails and a
+// modify brings it up to date.
+void add_icon(HWND window, WindowState& state, bool already_shown) {
+    state.record = added_record(window, state);
+    state.icon_added = notify_icon(NIM_ADD, state.record) != FALSE;
+    if (!state.icon_added && already_shown) state.icon_added = notify_icon(NIM_MODIFY, state.record) != FALSE;
+}
+
+// Loads the icons at the window's current size. Returns the ones replaced,
+// for the caller to destroy once the shell holds the new ones; on failure the
+// icons in hand serve on.
+std::vector<TrayIcon> reload_icons(HWND window, WindowState& state) {
+    auto fresh = load_icons_for_dpi(GetDpiForWindow(window));
+    if (!fresh) return {};
+    std::swap(state.icons, *fresh);
+    return std::move(*fresh);
+}
+
+void retry_add(HWND window, WindowState& state) {
+    if (!state.icon_added) add_icon(window, state, false);
+    if (state.icon_added || GetTickCount64() - state.started >= RETRY_PERIOD_MS) KillTimer(window, RETRY_TIMER);
+}
+
 void show_menu(HWND window, const WindowState& state) {
     const HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return;
@@ -92,6 +156,12 @@ void show_icon(WindowState& state) {
     if (!icon) return;
     state.record.hIcon = *icon;
     notify_icon(NIM_MODIFY, state.record);
+}
+
+void show_icon_at_new_size(HWND window, WindowState& state) {
+    const auto replaced = reload_icons(window, state);
+    show_icon(state);
+    destroy_icons(replaced);
 }
 
 void show_tooltip(WindowState& state) {
@@ -114,14 +184,28 @@ void handle_private_message(HWND window, WindowState& state, UINT message, WPARA
     case MESSAGE_SHOW_TOOLTIP:
         show_tooltip(state);
         break;
+    case WM_TIMER:
+        if (wparam == RETRY_TIMER) retry_add(window, state);
+        break;
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+        show_icon_at_new_size(window, state);
+        break;
     default:
+        if (message == taskbar_created_message()) {
+            // Also the DPI case: the taskbar may have a new size.
+            const auto replaced = reload_icons(window, state);
+            add_icon(window, state, state.icon_added);
+            destroy_icons(replaced);
+        }
         break;
     }
 }
 
 bool is_private_message(UINT message) {
     return message == WM_COMMAND || message == MESSAGE_ICON_CALLBACK || message == MESSAGE_SHOW_ICON ||
-           message == MESSAGE_SHOW_TOOLTIP;
+           message == MESSAGE_SHOW_TOOLTIP || message == WM_TIMER || message == WM_DPICHANGED ||
+           message == WM_DISPLAYCHANGE || message == taskbar_created_message();
 }
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -155,8 +239,14 @@ HWND create_window() {
     window_class.lpszClassName = WINDOW_CLASS_NAME;
     // A failure (the class may exist already) shows up when the window is created.
     RegisterClassExW(&window_class);
-    return CreateWindowExW(0, WINDOW_CLASS_NAME, WINDOW_TITLE, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                           nullptr);
+    // Top-level, as the shell's broadcast reaches no message-only window;
+    // never shown, and a tool window, so it gets no taskbar button.
+    const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, WINDOW_CLASS_NAME, WINDOW_TITLE, WS_POPUP, 0, 0, 0, 0,
+                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // Run elevated, the program would otherwise not hear from the shell,
+    // which runs with lower rights.
+    if (window != nullptr) ChangeWindowMessageFilterEx(window, taskbar_created_message(), MSGFLT_ALLOW, nullptr);
+    return window;
 }
 
 void run_message_loop() {
@@ -176,15 +266,7 @@ NotifyIconFunction replace_notify_icon_function(NotifyIconFunction function) noe
 
 void prepare_quit_signals() {}
 
-std::expected<std::vector<TrayIcon>, Error> load_tray_icons() {
-    std::vector<TrayIcon> icons;
-    for (const std::uint16_t number : {ICON_NO_DEVICE, ICON_CONNECTED}) {
-        const HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(number));
-        if (icon == nullptr) return make_error(describe_win32_error(GetLastError()));
-        icons.push_back({number, reinterpret_cast<std::uintptr_t>(icon)});
-    }
-    return icons;
-}
+std::expected<std::vector<TrayIcon>, Error> load_tray_icons() { return load_icons_for_dpi(GetDpiForSystem()); }
 
 std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vector<TrayIcon> icons,
                                     std::vector<MenuEntry> menu, CommandAction command_action) {
@@ -193,9 +275,10 @@ std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vec
     handle->set_window(reinterpret_cast<std::uintptr_t>(window));
 
     auto state = make_window_state(std::move(handle), std::move(icons), menu, std::move(command_action));
-    state->record = added_record(window, *state);
+    state->started = GetTickCount64();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.get()));
-    notify_icon(NIM_ADD, state->record);
+    add_icon(window, *state, false);
+    if (!state->icon_added) SetTimer(window, RETRY_TIMER, RETRY_INTERVAL_MS, nullptr);
 
     run_message_loop();
 

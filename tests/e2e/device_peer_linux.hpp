@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -85,8 +86,10 @@ private:
     std::string pending_;
 };
 
-// The real program, with OLVEX_AUDIO_PORT naming `port`, its state folder in
-// `state` and `extra_environment` ("K=V") added.
+// The real program, with OLVEX_AUDIO_PORT naming `port`, its state folder and
+// (unless `extra_environment` names one) its runtime folder in `state`, and
+// `extra_environment` ("K=V") added. A runtime folder of its own keeps it
+// from taking a copy of another test for itself.
 class Program {
 public:
     Program(const std::string& port, const TempFolder& state, std::vector<std::string> extra_environment = {})
@@ -113,7 +116,10 @@ public:
 private:
     static std::vector<std::string> with_port(const std::string& port, const TempFolder& state,
                                               std::vector<std::string> extra) {
+        const bool own_runtime = std::ranges::none_of(
+            extra, [](const std::string& setting) { return setting.starts_with("XDG_RUNTIME_DIR="); });
         extra.insert(extra.begin(), {"OLVEX_AUDIO_PORT=" + port, "XDG_STATE_HOME=" + state.path().string()});
+        if (own_runtime) extra.push_back("XDG_RUNTIME_DIR=" + state.path().string());
         return extra;
     }
 

@@ -100,6 +100,30 @@ TEST(Program, FindsTheDeviceAgainAfterItWasGone) {
     EXPECT_EQ(program.end_with(SIGTERM), 0);
 }
 
+TEST(Program, ASecondCopyEndsAtOnceAndTheFirstKeepsItsDevice) {
+    QuietDesktop desktop;
+    PtyMaster device;
+    DeviceLines lines(device);
+    TempFolder state;
+    Program first(device.slave_path(), state, desktop.environment());
+    ASSERT_TRUE(first.started());
+    handshake(device, lines);
+
+    TempFolder other_state;
+    auto environment = desktop.environment();
+    environment.push_back("XDG_RUNTIME_DIR=" + state.path().string());
+    Program second(device.slave_path(), other_state, environment);
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.exit_status(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(testing_support::read_file(other_state.path() / "program-output.txt"), "already running\n");
+
+    // A stray greeting from the second copy would come before these.
+    device.send("{\"event\":\"resync\",\"what\":12}\n");
+    EXPECT_EQ(next_state_line(lines), VOLUME_LINE);
+    EXPECT_EQ(next_state_line(lines), UNLOCKED_LINE);
+    EXPECT_EQ(first.end_with(SIGTERM), 0);
+}
+
 TEST(Program, EndsWithSuccessOnInterrupt) {
     QuietDesktop desktop;
     PtyMaster device;

@@ -215,8 +215,8 @@ class ProgramUnderWine(unittest.TestCase):
         os.symlink(self.device.slave_path, self.port_link)
         self.control = ServerControl()
         self.stderr = tempfile.TemporaryFile()
-        env = dict(os.environ, OLVEX_AUDIO_PORT=self.port, OLVEX_TEST_MEDIA_CONTROL=self.control.address)
-        self.program = subprocess.Popen([ARGS.wrapper, ARGS.server, ARGS.program], env=env,
+        self.env = dict(os.environ, OLVEX_AUDIO_PORT=self.port, OLVEX_TEST_MEDIA_CONTROL=self.control.address)
+        self.program = subprocess.Popen([ARGS.wrapper, ARGS.server, ARGS.program], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
 
     def tearDown(self):
@@ -296,6 +296,14 @@ class ProgramUnderWine(unittest.TestCase):
         arts = [line for line in pushed if line.startswith('{"event":"art"')]
         self.assertTrue(arts, pushed[:3])
         self.assertEqual(len(set(arts)), 1, 'the start-up art lines differ')
+
+        # A second copy in the same session ends at once and leaves the port
+        # alone: the steps below still talk to the first.
+        second = subprocess.run([ARGS.wrapper, ARGS.server, ARGS.program], env=self.env, capture_output=True,
+                                timeout=120)
+        self.assertEqual(second.returncode, 0)
+        self.assertIn('already running', second.stderr.decode('utf-8', 'replace'))
+        self.assertEqual(self.device.lines_for(1.0), [])
 
         # A track change: the device hears of it once, after the quiet second.
         self.control.run('properties %s Second\tArtist of Second\tAlbum of Second' % player)

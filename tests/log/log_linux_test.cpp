@@ -6,6 +6,7 @@
 #include <ctime>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -148,6 +149,35 @@ TEST_F(LogFile, UncaughtExceptionOnTheMainThreadIsRecordedAsMain) {
     EXPECT_TRUE(std::regex_match(read_file(file()),
                                  std::regex(R"(\[\d+s\] thread 'main' panicked at tests/log/log_linux_test\.cpp:\d+:\d+:\nstart-up broke\n)")))
         << read_file(file());
+}
+
+// Linux only, like the test below. The writers fill the log past its limit
+// once, so everything written is in crash.log.1 and crash.log.
+TEST_F(LogFile, EntriesOfManyThreadsSurviveTheRotationWhole) {
+    constexpr int THREADS = 4, ENTRIES = 1000;
+    const std::string tail(300, 'x');
+    std::vector<std::thread> writers;
+    for (int t = 0; t < THREADS; ++t) {
+        writers.emplace_back([&, t] {
+            for (int n = 0; n < ENTRIES; ++n)
+                append_to_crash_log("[0s] " + std::to_string(t) + " " + std::to_string(n) + " " + tail + "\n");
+        });
+    }
+    for (auto& writer : writers) writer.join();
+
+    auto rotated = file();
+    rotated += ".1";
+    const std::string older = read_file(rotated);
+    EXPECT_LE(older.size(), CRASH_LOG_LIMIT);
+    EXPECT_GT(older.size(), CRASH_LOG_LIMIT - 400) << "set aside only when full";
+    std::set<std::string> seen;
+    std::istringstream lines(older + read_file(file()));
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, std::regex(R"(\[0s\] (\d \d+) x{300})"))) << line.substr(0, 40);
+        EXPECT_TRUE(seen.insert(match[1].str()).second) << match[1].str();
+    }
+    EXPECT_EQ(seen.size(), std::size_t{THREADS * ENTRIES});
 }
 
 // Linux only: Wine emulates append-only handles with a seek and a write, so

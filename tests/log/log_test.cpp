@@ -62,5 +62,26 @@ TEST(AppendToFile, UnwritableTargetsAreSilentlySkipped) {
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "missing"));
 }
 
+TEST(LogFileRotation, SetsTheFullFileAsideWholeBeforeAnEntryWouldPassTheLimit) {
+    TempFolder folder;
+    const auto file = folder.path() / "crash.log";
+    const auto older = folder.path() / "crash.log.1";
+    write_file(older, "from long ago\n");
+    append_to_log_file(file, "0123456789\n", 20);
+    append_to_log_file(file, "abcdefgh\n", 20);
+    EXPECT_EQ(read_file(file), "0123456789\nabcdefgh\n") << "exactly at the limit stays";
+    EXPECT_EQ(read_file(older), "from long ago\n");
+
+    append_to_log_file(file, "x\n", 20);
+    EXPECT_EQ(read_file(older), "0123456789\nabcdefgh\n");
+    EXPECT_EQ(read_file(file), "x\n");
+
+    // Larger than the limit: a file of its own rather than lost.
+    const std::string large = std::string(50, 'y') + "\n";
+    append_to_log_file(file, large, 20);
+    EXPECT_EQ(read_file(older), "x\n");
+    EXPECT_EQ(read_file(file), large);
+}
+
 }  // namespace
 }  // namespace olvex

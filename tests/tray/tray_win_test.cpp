@@ -18,27 +18,77 @@
 namespace olvex::tray {
 namespace {
 
+// The width of an icon as loaded, and the summed colour of its visible pixels.
+struct IconLook {
+    int width = 0;
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+};
+
+IconLook look_of(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return {};
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = -bitmap.bmHeight;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<RGBQUAD> pixels(static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight));
+    const HDC context = CreateCompatibleDC(nullptr);
+    GetDIBits(context, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &format, DIB_RGB_COLORS);
+    DeleteDC(context);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    IconLook sum{.width = bitmap.bmWidth};
+    for (const auto& pixel : pixels) {
+        if (pixel.rgbReserved < 128) continue;
+        sum.red += pixel.rgbRed;
+        sum.green += pixel.rgbGreen;
+        sum.blue += pixel.rgbBlue;
+    }
+    return sum;
+}
+
+bool is_green(const IconLook& look) { return look.green > 2 * std::max(look.red, look.blue); }
+
+// The notification area's icon size for the system's DPI.
+int small_icon_size() { return GetSystemMetricsForDpi(SM_CXSMICON, GetDpiForSystem()); }
+
 struct NotifyCall {
     DWORD message = 0;
     NOTIFYICONDATAW record{};
+    bool accepted = true;
+    IconLook look;  // of the icon as it was at the call: the tray may destroy it later
 };
 
 std::mutex calls_mutex;
 std::vector<NotifyCall> calls;
+bool shell_running = true;  // under calls_mutex
 
 BOOL WINAPI record_call(DWORD message, PNOTIFYICONDATAW record) {
     const std::lock_guard lock(calls_mutex);
-    calls.push_back({message, *record});
-    return TRUE;
+    calls.push_back({message, *record, shell_running, record->hIcon != nullptr ? look_of(record->hIcon) : IconLook{}});
+    return shell_running ? TRUE : FALSE;
 }
 
-// Puts the recorder between the tray and the shell for one scope.
+// Puts the recorder between the tray and the shell for one scope. While the
+// shell is not running, every call is recorded and refused.
 class RecordedShell {
 public:
-    RecordedShell() {
+    explicit RecordedShell(bool running = true) {
         const std::lock_guard lock(calls_mutex);
         calls.clear();
+        shell_running = running;
         replace_notify_icon_function(record_call);
+    }
+    void start_running() {
+        const std::lock_guard lock(calls_mutex);
+        shell_running = true;
     }
     RecordedShell(const RecordedShell&) = delete;
     RecordedShell& operator=(const RecordedShell&) = delete;
@@ -112,7 +162,10 @@ TEST(TrayWindow, ShowsTheHandlesValuesAndFollowsItsMessages) {
     RunningTray tray(handle, *icons);
     ASSERT_TRUE(wait_until([&] { return !shell.calls_so_far().empty(); })) << "the icon was never added";
     const auto window = reinterpret_cast<HWND>(handle->window());
-    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, WINDOW_CLASS_NAME, WINDOW_TITLE), window);
+    // Top-level, so the shell's broadcasts reach it, yet never seen.
+    EXPECT_EQ(FindWindowW(WINDOW_CLASS_NAME, WINDOW_TITLE), window);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_NE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0) << "no taskbar button";
 
     handle->set_icon(ICON_CONNECTED);
     // The window reads the number when the message arrives, so a later number
@@ -157,6 +210,41 @@ TEST(TrayWindow, ShowsTheHandlesValuesAndFollowsItsMessages) {
     EXPECT_EQ(seen[3].record.uID, 1U);
 }
 
+std::size_t count_adds(const std::vector<NotifyCall>& seen, bool accepted) {
+    return static_cast<std::size_t>(std::ranges::count_if(
+        seen, [&](const NotifyCall& call) { return call.message == NIM_ADD && call.accepted == accepted; }));
+}
+
+// The shell is late at logon, then restarts later with an empty
+// notification area; each time the icon comes back as it stands now.
+TEST(TrayWindow, AddsTheIconAgainWhenTheShellWasLateAndWhenItRestarts) {
+    RecordedShell shell(false);
+    const auto icons = load_tray_icons();
+    ASSERT_TRUE(icons.has_value()) << icons.error().message;
+    const auto handle = std::make_shared<TrayHandle>();
+    RunningTray tray(handle, *icons);
+    ASSERT_TRUE(wait_until([&] { return count_adds(shell.calls_so_far(), false) == 1; }));
+    handle->set_icon(ICON_CONNECTED);
+    handle->set_tooltip("Blue in Green");
+    shell.start_running();
+    ASSERT_TRUE(wait_until([&] { return count_adds(shell.calls_so_far(), true) == 1; })) << "no retry";
+
+    // Wine's shell never announces itself, so the test does.
+    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(wait_until([&] { return count_adds(shell.calls_so_far(), true) == 2; })) << "not added again";
+    tray.close();
+
+    const auto seen = shell.calls_so_far();
+    for (const auto& call : seen) {
+        if (call.message != NIM_ADD || !call.accepted) continue;
+        EXPECT_TRUE(is_green(call.look));
+        EXPECT_EQ(call.look.width, small_icon_size()) << "loaded anew at the taskbar's size";
+        EXPECT_EQ(tip_of(call.record), L"Blue in Green");
+        EXPECT_EQ(call.record.uCallbackMessage, 0x8001U);
+    }
+    EXPECT_EQ(seen.back().message, static_cast<DWORD>(NIM_DELETE));
+}
+
 TEST(TrayHandle, PostsNothingBeforeTheWindowExists) {
     TrayHandle handle;
     handle.set_icon(ICON_CONNECTED);
@@ -191,50 +279,31 @@ TEST(MenuCommand, QuitRemovesThePublishedIconBeforeEnding) {
     EXPECT_EXIT(quit_with_window(0x1234), testing::ExitedWithCode(0), "^message 2 window 1234 id 1 flags 0;$");
 }
 
-// The width of an icon as loaded, and the summed colour of its visible pixels.
-struct IconLook {
-    int width = 0;
-    double red = 0;
-    double green = 0;
-    double blue = 0;
-};
-
-IconLook look_of(HICON icon) {
-    ICONINFO info{};
-    if (!GetIconInfo(icon, &info)) return {};
-    BITMAP bitmap{};
-    GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
-    BITMAPINFO format{};
-    format.bmiHeader.biSize = sizeof(format.bmiHeader);
-    format.bmiHeader.biWidth = bitmap.bmWidth;
-    format.bmiHeader.biHeight = -bitmap.bmHeight;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    format.bmiHeader.biCompression = BI_RGB;
-    std::vector<RGBQUAD> pixels(static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight));
-    const HDC context = CreateCompatibleDC(nullptr);
-    GetDIBits(context, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &format, DIB_RGB_COLORS);
-    DeleteDC(context);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    IconLook sum{.width = bitmap.bmWidth};
-    for (const auto& pixel : pixels) {
-        if (pixel.rgbReserved < 128) continue;
-        sum.red += pixel.rgbRed;
-        sum.green += pixel.rgbGreen;
-        sum.blue += pixel.rgbBlue;
-    }
-    return sum;
-}
-
-TEST(TrayIcons, AreTheRedAndGreenSpeakersAtTheSystemsIconSize) {
+TEST(TrayIcons, AreTheRedAndGreenSpeakersAtTheNotificationAreasSize) {
     const auto icons = load_tray_icons();
     ASSERT_TRUE(icons.has_value()) << icons.error().message;
     const IconLook no_device = look_of(icon_handle((*icons)[0]));
-    EXPECT_EQ(no_device.width, GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(no_device.width, small_icon_size());
     EXPECT_GT(no_device.red, 2 * std::max(no_device.green, no_device.blue));
     const IconLook connected = look_of(icon_handle((*icons)[1]));
-    EXPECT_GT(connected.green, 2 * std::max(connected.red, connected.blue));
+    EXPECT_EQ(connected.width, small_icon_size());
+    EXPECT_TRUE(is_green(connected));
+}
+
+// Wine behaves alike with and without the manifest, so its text is what can
+// be checked here; the program links the same resource object as this test.
+TEST(ProgramResources, DeclarePerMonitorDpiAwarenessAndNoElevation) {
+    const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                               SizeofResource(nullptr, found));
+    for (const char* setting :
+         {R"(<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2, PerMonitor</dpiAwareness>)",
+          R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>)",
+          R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)", R"(level="asInvoker")",
+          R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")"}) {
+        EXPECT_NE(manifest.find(setting), std::string::npos) << setting;
+    }
 }
 
 TEST(ProgramResources, HoldThreeIconsWithA256PixelPngEach) {

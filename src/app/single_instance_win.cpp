@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include "app/single_instance.hpp"
+
+namespace olvex {
+
+namespace {
+
+// "Local\" is the session's namespace: another user logged in at the same
+// time runs a copy of their own.
+constexpr const wchar_t* MUTEX_NAME = L"Local\\OLVEX-Audio-Control";
+
+bool take_claim() {
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
+    // Denied means a copy with other rights made it.
+    if (mutex == nullptr) return GetLastError() != ERROR_ACCESS_DENIED;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    // The handle stays open for the life of the process; the name goes with it.
+    return true;
+}
+
+}  // namespace
+
+bool claim_single_instance() {
+    static const bool claimed = take_claim();
+    return claimed;
+}
+
+}  // namespace olvex
