@@ -9,4 +9,7 @@ namespace olvex {
 // Asked again, it gives the first answer.
 [[nodiscard]] bool claim_single_instance();
 
+// The platform's claim itself, made once by claim_single_instance.
+[[nodiscard]] bool take_single_instance_claim();
+
 }  // namespace olvex

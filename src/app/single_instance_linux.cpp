@@ -23,7 +23,9 @@ std::filesystem::path lock_path() {
     return crash_log_path().parent_path() / "instance.lock";
 }
 
-bool take_claim() {
+}  // namespace
+
+bool take_single_instance_claim() {
     const int fd = ::open(lock_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return true;
     // The kernel drops the lock with the process, however it ends; the file
@@ -35,13 +37,6 @@ bool take_claim() {
         return !held_elsewhere;
     }
     return true;
-}
-
-}  // namespace
-
-bool claim_single_instance() {
-    static const bool claimed = take_claim();
-    return claimed;
 }
 
 }  // namespace olvex

@@ -10,7 +10,9 @@ namespace {
 // time runs a copy of their own.
 constexpr const wchar_t* MUTEX_NAME = L"Local\\OLVEX-Audio-Control";
 
-bool take_claim() {
+}  // namespace
+
+bool take_single_instance_claim() {
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, MUTEX_NAME);
     // Denied means a copy with other rights made it.
     if (mutex == nullptr) return GetLastError() != ERROR_ACCESS_DENIED;
@@ -20,13 +22,6 @@ bool take_claim() {
     }
     // The handle stays open for the life of the process; the name goes with it.
     return true;
-}
-
-}  // namespace
-
-bool claim_single_instance() {
-    static const bool claimed = take_claim();
-    return claimed;
 }
 
 }  // namespace olvex

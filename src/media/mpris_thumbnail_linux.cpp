@@ -73,7 +73,7 @@ public:
         if (::fstat(fd, &status) != 0) return std::unexpected(system_error("could not inspect the cover art", errno));
         if (!S_ISREG(status.st_mode)) return make_error("the cover art is not a regular file");
         const auto size = static_cast<std::uint64_t>(status.st_size);
-        if (size > LARGEST_THUMBNAIL_FILE) return make_error("the cover art file is too large");
+        if (size > LARGEST_THUMBNAIL) return make_error("the cover art file is too large");
         return std::make_unique<FileThumbnailStream>(std::move(file), size);
     }
 

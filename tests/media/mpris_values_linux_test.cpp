@@ -113,12 +113,12 @@ TEST(MprisThumbnail, RefusesWhatIsNoSmallRegularFile) {
 
     const auto huge = folder.path() / "huge.png";
     write_file(huge, "");
-    std::filesystem::resize_file(huge, LARGEST_THUMBNAIL_FILE + 1);  // sparse: costs no disk
+    std::filesystem::resize_file(huge, LARGEST_THUMBNAIL + 1);  // sparse: costs no disk
     const auto refused = make_file_thumbnail(huge)->open_read();
     ASSERT_FALSE(refused);
     EXPECT_NE(refused.error().message.find("too large"), std::string::npos);
 
-    std::filesystem::resize_file(huge, LARGEST_THUMBNAIL_FILE);
+    std::filesystem::resize_file(huge, LARGEST_THUMBNAIL);
     EXPECT_TRUE(make_file_thumbnail(huge)->open_read());
 }
 
