@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Idle costs and answer time of the real program.
 
-usage: idle-wakeups.py PROGRAM connected|searching [SECONDS]
+usage: idle-wakeups.py PROGRAM connected|playing|searching [SECONDS]
        idle-wakeups.py PROGRAM roundtrip [COUNT]
 
 connected: a pseudo-terminal plays the device; it answers the greeting, then
-reads and discards what comes. searching: no device at all (the program
+reads and discards what comes. playing: connected, while mpv (with its MPRIS
+plugin) plays a tone on its null output. searching: no device at all (the program
 searches the machine's serial ports). Once the program has settled, each of
 its threads' context switches (voluntary and not, from
-/proc/PID/task/TID/status), the process's CPU time, its threads and its
+/proc/PID/task/TID/status), the process's CPU time (the threads'
+/proc/PID/task/TID/schedstat, in nanoseconds), its threads and its
 resident memory are read over SECONDS (default 60).
 
 roundtrip: connected as above, the device sends {"event":"resync","what":8}
@@ -34,6 +36,7 @@ SETTLE_SECONDS = 5
 RESYNC_LOCK = b'{"event":"resync","what":8}\n'
 connected = threading.Event()
 lock_lines = threading.Semaphore(0)
+player_seen = threading.Event()
 
 
 def play_device(master):
@@ -56,6 +59,8 @@ def play_device(master):
         # Whole lines only: a lock line may arrive in two reads.
         *lines, received = received.split(b"\n")
         for line in lines:
+            if b"Bench tone" in line:
+                player_seen.set()
             if answered and b'"event":"lock"' in line:
                 lock_lines.release()
 
@@ -73,9 +78,17 @@ def switches(pid):
 
 
 def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    # The scheduler's own count, in nanoseconds, summed over the threads: the
+    # clock-tick figures of /proc/PID/stat are 10 ms grains, too coarse for a
+    # process that runs a fraction of a millisecond a second.
+    total = 0
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as schedstat:
+                total += int(schedstat.read().split()[0])
+        except FileNotFoundError:
+            continue
+    return total / 1e9
 
 
 def resident_mib(pid):
@@ -99,6 +112,15 @@ def measure_idle(pid, seconds, state):
     cpu = cpu_after - cpu_before
     print("%s: %.2f wake-ups/s, %.1f ms of CPU in %.0f s (%.4f %% of a core), %d threads, %.1f MiB resident" %
           (state, total / elapsed, cpu * 1e3, elapsed, cpu / elapsed * 100, len(after), resident_mib(pid)))
+
+
+def start_player(folder, environment):
+    tone = os.path.join(folder, "tone.ogg")
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=600",
+                    "-metadata", "title=Bench tone", "-metadata", "artist=Bench", tone], check=True)
+    return subprocess.Popen(["mpv", "--no-config", "--script=/usr/lib/mpv-mpris/mpris.so", "--ao=null",
+                             "--no-video", "--really-quiet", tone],
+                            env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def measure_round_trips(master, count):
@@ -131,10 +153,13 @@ def main():
             environment.pop("OLVEX_AUDIO_PORT", None)
         else:
             environment["OLVEX_AUDIO_PORT"] = slave_path
+        player = start_player(state, environment) if mode == "playing" else None
         child = subprocess.Popen([program], env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             if mode != "searching" and not connected.wait(30):
                 sys.exit("the program never greeted the device")
+            if mode == "playing" and not player_seen.wait(30):
+                sys.exit("the device never heard of the playing tone")
             if mode == "roundtrip":
                 time.sleep(SETTLE_SECONDS)
                 measure_round_trips(master, int(amount))
@@ -143,6 +168,9 @@ def main():
         finally:
             child.send_signal(signal.SIGTERM)
             child.wait(timeout=10)
+            if player:
+                player.terminate()
+                player.wait(timeout=10)
 
 
 if __name__ == "__main__":

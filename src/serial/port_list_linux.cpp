@@ -10,11 +10,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <libudev.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -252,12 +255,51 @@ std::expected<std::vector<TtyEntry>, Error> ttys_with_a_device() {
     return ttys;
 }
 
+// Whether a device node came or went in /dev since the last look. A tty
+// that is plugged in gets its node there (from devtmpfs, or from udev), so
+// while /dev is quiet the class folder need not be read at all. Without
+// inotify every look counts as a change.
+class DevNodeWatch {
+public:
+    DevNodeWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ >= 0 && ::inotify_add_watch(fd_, "/dev", IN_CREATE | IN_DELETE | IN_MOVE) < 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    DevNodeWatch(const DevNodeWatch&) = delete;
+    DevNodeWatch& operator=(const DevNodeWatch&) = delete;
+    ~DevNodeWatch() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // Takes in what happened since the last call; a queue overflow is an
+    // event too.
+    bool changed() {
+        if (fd_ < 0) return true;
+        bool any = false;
+        alignas(inotify_event) std::array<char, 4096> events{};
+        while (::read(fd_, events.data(), events.size()) > 0) any = true;
+        return any;
+    }
+
+private:
+    int fd_;
+};
+
+// Should a tty ever appear without a node event (a /dev put together by
+// hand), the class folder is still read this often.
+constexpr auto FULL_LOOK_INTERVAL = std::chrono::minutes(1);
+
 // The last list, and the ttys it was made from. Reused while the same ttys
-// are there, so that a search with nothing new plugged in never wakes udev.
+// are there, so that a search with nothing new plugged in never wakes udev,
+// and while /dev is quiet, so that it does not even read the class folder.
 // Not kept while a running udev has yet to finish with a tty: its ID_MODEL
 // may still come. Without udev running (no control socket) none ever comes.
 struct LastList {
     std::mutex mutex;
+    DevNodeWatch dev_nodes;
+    std::chrono::steady_clock::time_point read_at;
     std::vector<TtyEntry> ttys;
     std::optional<std::vector<PortRecord>> ports;
 };
@@ -270,10 +312,14 @@ LastList& last_list() {
 }  // namespace
 
 std::expected<std::vector<PortRecord>, Error> list_serial_ports() {
-    auto entries = ttys_with_a_device();
-    if (!entries) return std::unexpected(entries.error());
     LastList& last = last_list();
     const std::lock_guard lock(last.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    const bool nodes_changed = last.dev_nodes.changed();
+    if (last.ports && !nodes_changed && now - last.read_at < FULL_LOOK_INTERVAL) return *last.ports;
+    last.read_at = now;
+    auto entries = ttys_with_a_device();
+    if (!entries) return std::unexpected(entries.error());
     if (last.ports && last.ttys == *entries) return *last.ports;
     errno = 0;
     const UdevPointer<udev> context(udev_new());
