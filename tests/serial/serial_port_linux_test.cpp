@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -234,6 +237,40 @@ TEST(LinuxSerialPort, DeviceHangingUpIsGoneForEveryCall) {
 // the connection's queue ends are let go, the writer's interrupt must reach
 // that poll through the other handle, or the thread and the open tty would
 // stay behind for good.
+// Context switches of each thread of this process, voluntary or not.
+std::map<std::string, long> switches_by_thread() {
+    std::map<std::string, long> switches;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                switches[task.path().filename()] += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return switches;
+}
+
+// Only the connection's own threads count: a sanitizer's background thread
+// wakes by itself. A reader that checked every 5 ms would wake about 400
+// times in 2 s.
+TEST(LinuxSerialPort, QuietConnectionDoesNotWakeUp) {
+    const auto threads_before = switches_by_thread();
+    PtyMaster device;
+    auto connection = open_serial_connection(device.slave_path(), 115200);
+    ASSERT_TRUE(connection) << connection.error().description;
+    device.send("ping");
+    ASSERT_TRUE(connection->reader_queue.recv_for(PATIENCE));
+    std::this_thread::sleep_for(100ms);
+    const auto quiet_start = switches_by_thread();
+    std::this_thread::sleep_for(2s);
+    long woke = 0;
+    for (const auto& [thread, count] : switches_by_thread()) {
+        if (!threads_before.contains(thread) && quiet_start.contains(thread)) woke += count - quiet_start.at(thread);
+    }
+    EXPECT_LT(woke, 10);
+}
+
 TEST(LinuxSerialPort, SilentConnectionLetsGoOfTheTtyOnceItsQueuesAreReleased) {
     PtyMaster device;
     {
