@@ -5,6 +5,11 @@ device), icon3.ico green (device connected). Needs Debian's python3-pil.
 
     /usr/bin/python3 resources/make-icons.py
 
+The Linux icons are PNGs in the freedesktop hicolor theme's layout, written
+when the Debian package is built:
+
+    /usr/bin/python3 resources/make-icons.py --hicolor FOLDER
+
 Each file holds a 256 px PNG entry and 16, 20, 24, 32 and 48 px entries as
 32-bit bitmaps with an AND mask, the form every Windows icon loader accepts.
 Every size is drawn on its own, eight times larger, and reduced with Lanczos,
@@ -12,6 +17,7 @@ so that the strokes of the small sizes keep at least about a pixel and a half.
 The output depends only on this script and the Pillow version.
 """
 
+import argparse
 import io
 import struct
 from pathlib import Path
@@ -104,9 +110,39 @@ def icon_file(colour):
     return directory + data
 
 
-def main():
+def write_icon_files():
     for name, colour in COLOURS.items():
         (HERE / name).write_bytes(icon_file(colour))
+
+
+# The theme's icon names, which the desktop entry and the tray use: the
+# program's own icon is the connected (green) speaker.
+HICOLOR_ICONS = {
+    "olvex-audio-control": COLOURS["icon3.ico"],
+    "olvex-audio-control-connected": COLOURS["icon3.ico"],
+    "olvex-audio-control-no-device": COLOURS["icon2.ico"],
+}
+HICOLOR_SIZES = [16, 22, 24, 32, 48, 256]
+
+
+def write_hicolor_theme(root):
+    """Writes <root>/<size>x<size>/apps/<name>.png for every name and size."""
+    for size in HICOLOR_SIZES:
+        folder = Path(root) / f"{size}x{size}" / "apps"
+        folder.mkdir(parents=True, exist_ok=True)
+        for name, colour in HICOLOR_ICONS.items():
+            (folder / f"{name}.png").write_bytes(png_entry(picture(size, colour)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Draws the program's icons.")
+    parser.add_argument("--hicolor", metavar="FOLDER",
+                        help="write the Linux icons below FOLDER in the hicolor theme's layout, instead of the .ico files")
+    arguments = parser.parse_args()
+    if arguments.hicolor:
+        write_hicolor_theme(arguments.hicolor)
+    else:
+        write_icon_files()
 
 
 if __name__ == "__main__":

@@ -63,13 +63,23 @@ void serve(serial::SerialConnection& connection, LineBuffer& lines, const LinkEv
     }
 }
 
-// faulted: an unexpected failure ended the attempt.
-enum class Attempt { failed, produced_session, faulted };
+// refused: the user may not open the port; faulted: an unexpected failure
+// ended the attempt.
+enum class Attempt { failed, refused, produced_session, faulted };
 
-// `connected` is set once Connected has been handed to the handler.
+// What one attempt tells beyond its result.
+struct AttemptNotes {
+    bool connected = false;  // Connected has been handed to the handler
+    std::string refusal;     // why the port may not be opened, and what to do
+};
+
 Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
-                 const SessionPorts& ports, bool& connected) {
+                 const SessionPorts& ports, AttemptNotes& notes) {
     auto connection = ports.open_connection(name, DEVICE_BAUD_RATE);
+    if (!connection && connection.error().kind == serial::PortError::Kind::access_denied) {
+        notes.refusal = std::move(connection.error().description);
+        return Attempt::refused;
+    }
     if (!connection) return Attempt::failed;
 
     // The leading line feed ends whatever partial line the device still holds.
@@ -86,7 +96,7 @@ Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& lin
     }
 
     link->connect(connection->writer_queue);
-    connected = true;
+    notes.connected = true;
     handler(Connected{name, std::move(*hello_ack)});
     serve(*connection, lines, handler);
     link->disconnect();
@@ -98,14 +108,34 @@ Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& lin
 // a handler that heard Connected hears Disconnected too, so the icon does not
 // go on showing a device that is not served.
 Attempt try_port_guarded(const std::string& name, const std::shared_ptr<DeviceLink>& link,
-                         const LinkEventHandler& handler, const SessionPorts& ports) {
+                         const LinkEventHandler& handler, const SessionPorts& ports, AttemptNotes& notes) {
     Attempt attempt = Attempt::failed;
-    bool connected = false;
-    if (run_guarded([&] { attempt = try_port(name, link, handler, ports, connected); })) return attempt;
+    if (run_guarded([&] { attempt = try_port(name, link, handler, ports, notes); })) return attempt;
     log_message(fmt::format("device: session with {} panicked, treating as disconnected", name));
     link->disconnect();
-    if (connected) run_guarded([&] { handler(Disconnected{}); });
+    if (notes.connected) run_guarded([&] { handler(Disconnected{}); });
     return Attempt::faulted;
+}
+
+// A port the user may not open would otherwise fail in silence on every
+// pass; it is reported once, and again only after it was gone or opened.
+void note_refusal(serial::PortTrials& trials, const serial::PortRecord& port, Attempt attempt,
+                  const AttemptNotes& notes) {
+    if (attempt != Attempt::refused) {
+        trials.not_refused(port);
+    } else if (trials.refused(port)) {
+        log_message(fmt::format("serial: {}: {}", port.name, notes.refusal));
+    }
+}
+
+// The ports of this pass: those listed and the one the user named, which
+// need not be listed (a pseudo-terminal, say).
+std::vector<serial::PortRecord> ports_of_pass(std::vector<serial::PortRecord> listed,
+                                              const std::vector<serial::PortRecord>& candidates) {
+    for (const auto& candidate : candidates) {
+        if (std::ranges::find(listed, candidate) == listed.end()) listed.push_back(candidate);
+    }
+    return listed;
 }
 
 // One pass over the candidates, until one gives a session or fails
@@ -113,16 +143,19 @@ Attempt try_port_guarded(const std::string& name, const std::shared_ptr<DeviceLi
 // only, unless the user named the port.
 Attempt search_once(const std::shared_ptr<DeviceLink>& link, const LinkEventHandler& handler,
                     const SessionPorts& ports, serial::PortTrials& trials) {
-    const auto listed = ports.list_ports();
-    const std::vector<serial::PortRecord> present = listed ? *listed : std::vector<serial::PortRecord>{};
-    trials.begin_pass(present);
+    auto listed = ports.list_ports();
+    const std::vector<serial::PortRecord> present = listed ? std::move(*listed) : std::vector<serial::PortRecord>{};
+    const auto candidates = ports.select_candidates(present);
+    trials.begin_pass(ports_of_pass(present, candidates));
     const bool named = ports.port_named();
-    for (const auto& candidate : ports.select_candidates(present)) {
+    for (const auto& candidate : candidates) {
         if (!named && !trials.may_try(candidate)) continue;
         trials.tried(candidate);
-        const Attempt attempt = try_port_guarded(candidate.name, link, handler, ports);
+        AttemptNotes notes;
+        const Attempt attempt = try_port_guarded(candidate.name, link, handler, ports, notes);
+        note_refusal(trials, candidate, attempt, notes);
         if (attempt == Attempt::produced_session) trials.answered(candidate);
-        if (attempt != Attempt::failed) return attempt;
+        if (attempt == Attempt::produced_session || attempt == Attempt::faulted) return attempt;
     }
     return Attempt::failed;
 }

@@ -5,7 +5,9 @@
 namespace olvex::serial {
 
 void PortTrials::begin_pass(const std::vector<PortRecord>& present) {
-    std::erase_if(seen_, [&](const Seen& seen) { return std::ranges::find(present, seen.port) == present.end(); });
+    const auto gone = [&](const PortRecord& port) { return std::ranges::find(present, port) == present.end(); };
+    std::erase_if(seen_, [&](const Seen& seen) { return gone(seen.port); });
+    std::erase_if(refusing_, gone);
 }
 
 bool PortTrials::may_try(const PortRecord& port) const {
@@ -27,5 +29,13 @@ void PortTrials::tried(const PortRecord& port) {
 void PortTrials::answered(const PortRecord& port) {
     std::erase_if(seen_, [&](const Seen& seen) { return seen.port == port; });
 }
+
+bool PortTrials::refused(const PortRecord& port) {
+    if (std::ranges::find(refusing_, port) != refusing_.end()) return false;
+    refusing_.push_back(port);
+    return true;
+}
+
+void PortTrials::not_refused(const PortRecord& port) { std::erase(refusing_, port); }
 
 }  // namespace olvex::serial

@@ -21,6 +21,7 @@ class PortTrials {
 public:
     // Starts a pass over the present ports: a port that has gone, or now
     // describes itself otherwise, counts as new when it is seen again.
+    // `present` holds the listed ports and any port named by the user.
     void begin_pass(const std::vector<PortRecord>& present);
 
     // Whether `port` may be tried in this pass: always when it carries the
@@ -33,12 +34,20 @@ public:
     // `port` answered as the device: its chances start afresh.
     void answered(const PortRecord& port);
 
+    // `port` refused to be opened (no permission); true when that is news:
+    // the first refusal since it appeared or last opened.
+    [[nodiscard]] bool refused(const PortRecord& port);
+
+    // `port` was tried and did not refuse: a later refusal is news again.
+    void not_refused(const PortRecord& port);
+
 private:
     struct Seen {
         PortRecord port;
         std::uint32_t passes = 0;
     };
     std::vector<Seen> seen_;
+    std::vector<PortRecord> refusing_;
 };
 
 }  // namespace olvex::serial

@@ -16,13 +16,15 @@ namespace olvex::serial {
 
 struct PortError {
     enum class Kind : std::uint8_t {
-        timeout,    // nothing could be read or written within the port time-out
-        not_found,  // no such port
-        gone,       // the port went away (device unplugged, hang-up)
+        timeout,        // nothing could be read or written within the port time-out
+        not_found,      // no such port
+        gone,           // the port went away (device unplugged, hang-up)
+        access_denied,  // the user may not open the port
         other,
     };
     Kind kind = Kind::other;
-    // For people: the system's message and, where there is one, its code.
+    // For people: the system's message and, where there is one, its code;
+    // for access_denied, what the user can do about it.
     std::string description;
 
     [[nodiscard]] bool is_timeout() const noexcept { return kind == Kind::timeout; }

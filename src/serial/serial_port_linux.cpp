@@ -69,9 +69,15 @@ std::unexpected<PortError> timed_out() { return fail(Kind::timeout, "Operation t
 
 std::unexpected<PortError> hung_up() { return fail(Kind::gone, "The device hung up"); }
 
+// Serial ports belong to the dialout group; the package's udev rules give
+// the device's data port to the user at the machine.
+constexpr const char* ACCESS_DENIED_HINT =
+    "permission denied (install the package's device rules, or add your user to the dialout group)";
+
 // A node that exists without a device behind it (a ttyS with no UART, a
 // ttyACM that is being torn down) is as good as absent when opening.
 std::unexpected<PortError> fail_open(int code) {
+    if (code == EACCES || code == EPERM) return fail(Kind::access_denied, ACCESS_DENIED_HINT);
     const Kind kind = code == ENXIO || code == ENODEV ? Kind::not_found : kind_of_errno(code);
     return fail(kind, errno_text(code));
 }

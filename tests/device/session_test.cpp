@@ -259,6 +259,50 @@ TEST_F(Session, APortWithoutTheMarkerIsTriedInThreePassesAfterItAppears) {
     EXPECT_GE(opened("COM3"), 7) << "a named port is tried in every pass";
 }
 
+// A port the user may not open is said once, not on every pass, and again
+// once it has been gone or has let itself be opened.
+TEST_F(Session, ARefusingPortIsReportedOnceUntilItWasGoneOrOpened) {
+    system.add("COM7");
+    add_port("COM6", "CircuitPython CDC2 control");
+    add_port("COM7", "CircuitPython CDC2 control");
+    std::atomic<bool> refuse_com7{true};
+    auto p = ports(Duration::from_millis(20), Duration::from_millis(10));
+    p.open_connection = [&, open = p.open_connection](std::string_view name, std::uint32_t baud)
+        -> serial::PortResult<serial::SerialConnection> {
+        if (name == "COM6" || refuse_com7) {
+            return std::unexpected(serial::PortError{serial::PortError::Kind::access_denied, "permission denied"});
+        }
+        return open(name, baud);
+    };
+    const auto wait_for_searches = [&](int more) {
+        const int target = [&] {
+            std::lock_guard lock(mutex);
+            return searches + more;
+        }();
+        return wait_for([&] { return searches >= target; });
+    };
+    testing::internal::CaptureStderr();
+    start(std::move(p));
+    ASSERT_TRUE(wait_for_searches(5));
+    remove_ports();  // unplugged
+    ASSERT_TRUE(wait_for_searches(2));
+    add_port("COM6", "CircuitPython CDC2 control");
+    add_port("COM7", "CircuitPython CDC2 control");
+    ASSERT_TRUE(wait_for_searches(3));
+    refuse_com7 = false;  // opened once: its access is news again when it is lost
+    ASSERT_TRUE(wait_for([&] { return opened("COM7") >= 1; }));
+    refuse_com7 = true;
+    ASSERT_TRUE(wait_for_searches(3));
+    running = false;
+    session.join();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "serial: COM6: permission denied\n"
+              "serial: COM7: permission denied\n"
+              "serial: COM6: permission denied\n"
+              "serial: COM7: permission denied\n"
+              "serial: COM7: permission denied\n");
+}
+
 TEST_F(Session, WithoutPortsItSearchesAgainAfterThePauseAndPrintsNothing) {
     start(ports(Duration::from_millis(300), Duration::from_millis(100)));
     const auto start_time = std::chrono::steady_clock::now();

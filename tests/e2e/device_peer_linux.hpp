@@ -89,11 +89,13 @@ private:
 // The real program, with OLVEX_AUDIO_PORT naming `port`, its state folder and
 // (unless `extra_environment` names one) its runtime folder in `state`, and
 // `extra_environment` ("K=V") added. A runtime folder of its own keeps it
-// from taking a copy of another test for itself.
+// from taking a copy of another test for itself. `launcher` (a command and
+// its arguments) starts it, when given.
 class Program {
 public:
-    Program(const std::string& port, const TempFolder& state, std::vector<std::string> extra_environment = {})
-        : process_({OLVEX_PROGRAM}, with_port(port, state, std::move(extra_environment)),
+    Program(const std::string& port, const TempFolder& state, std::vector<std::string> extra_environment = {},
+            std::vector<std::string> launcher = {})
+        : process_(with_program(std::move(launcher)), with_port(port, state, std::move(extra_environment)),
                    state.path() / "program-output.txt") {}
 
     [[nodiscard]] bool started() const { return process_.pid() > 0; }
@@ -114,6 +116,11 @@ public:
     }
 
 private:
+    static std::vector<std::string> with_program(std::vector<std::string> launcher) {
+        launcher.emplace_back(OLVEX_PROGRAM);
+        return launcher;
+    }
+
     static std::vector<std::string> with_port(const std::string& port, const TempFolder& state,
                                               std::vector<std::string> extra) {
         const bool own_runtime = std::ranges::none_of(

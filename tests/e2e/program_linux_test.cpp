@@ -1,10 +1,15 @@
 // The real program against a pseudo-terminal that plays the device.
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <utility>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +20,8 @@
 namespace olvex {
 namespace {
 
+using namespace std::chrono_literals;
+using testing_support::ChildProcess;
 using testing_support::DeviceLines;
 using testing_support::PrivateSessionBus;
 using testing_support::Program;
@@ -143,6 +150,63 @@ TEST(Program, WithoutASessionBusWritesTheErrorLineAndEndsWithFailure) {
     ASSERT_TRUE(program.started());
     EXPECT_EQ(program.exit_status(std::chrono::seconds(10)), 1);
     EXPECT_TRUE(testing_support::read_file(state.path() / "program-output.txt").starts_with("Error: "));
+}
+
+// Run as a user without rights to the port (root may open anything, so root
+// runs it as nobody), the program says once what to do and searches on.
+TEST(Program, SaysOnceThatItMayNotOpenThePort) {
+    std::vector<std::string> launcher;
+    if (::geteuid() == 0) {
+        if (!testing_support::program_available("setpriv")) GTEST_SKIP() << "setpriv is not installed";
+        launcher = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--pdeathsig=KILL", "--"};
+    }
+    QuietDesktop desktop;
+    PtyMaster device;
+    TempFolder state;
+    ASSERT_EQ(::chmod(device.slave_path().c_str(), 0), 0);
+    ASSERT_EQ(::chmod(state.path().c_str(), 0777), 0);
+    Program program(device.slave_path(), state, desktop.environment(), launcher);
+    ASSERT_TRUE(program.started());
+
+    const std::string said = "serial: " + device.slave_path() +
+                             ": permission denied (install the package's device rules, or add your user to the "
+                             "dialout group)\n";
+    const auto output = [&] { return testing_support::read_file(state.path() / "program-output.txt"); };
+    ASSERT_TRUE(testing_support::wait_until([&] { return output().find(said) != std::string::npos; })) << output();
+    std::this_thread::sleep_for(2500ms);  // the search comes round again after 2 s
+    const std::string all = output();
+    EXPECT_EQ(all.find(said), all.rfind(said)) << all;
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+// The command line is answered before anything starts: without a session bus
+// and without writing a log.
+TEST(Program, AnswersVersionAndHelpAndRefusesOtherArguments) {
+    TempFolder state;
+    const std::vector<std::string> environment{
+        "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (state.path() / "no-bus").string(),
+        "XDG_STATE_HOME=" + state.path().string()};
+    int runs = 0;
+    const auto run = [&](std::vector<std::string> arguments) -> std::pair<int, std::string> {
+        const auto output = state.path() / ("output-" + std::to_string(++runs) + ".txt");
+        arguments.insert(arguments.begin(), OLVEX_PROGRAM);
+        ChildProcess program(std::move(arguments), environment, output);
+        const auto status = program.wait_for_exit(10s);
+        const int exit_status = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+        return {exit_status, testing_support::read_file(output)};
+    };
+
+    EXPECT_EQ(run({"--version"}), std::pair(0, std::string("OLVEX-Audio-Control " OLVEX_VERSION "\n")));
+    const auto [help_status, help] = run({"--help"});
+    EXPECT_EQ(help_status, 0);
+    EXPECT_TRUE(help.starts_with("Usage: olvex-audio-control [--help | --version]\n")) << help;
+    EXPECT_NE(help.find("OLVEX_AUDIO_PORT"), std::string::npos) << help;
+    EXPECT_NE(help.find("~/.local/state/olvex-audio-control/crash.log"), std::string::npos) << help;
+    EXPECT_EQ(run({"--versio"}),
+              std::pair(2, std::string("olvex-audio-control: unexpected argument '--versio' (see --help)\n")));
+    EXPECT_EQ(run({"--help", "me"}),
+              std::pair(2, std::string("olvex-audio-control: unexpected argument 'me' (see --help)\n")));
+    EXPECT_FALSE(std::filesystem::exists(state.path() / "olvex-audio-control")) << "no log was written";
 }
 
 }  // namespace
