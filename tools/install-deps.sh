@@ -8,7 +8,7 @@ packages=(
   libudev-dev libjpeg62-turbo-dev libpng-dev python3-pil
   nlohmann-json3-dev libfmt-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 nsis
   clang-16 libclang-rt-16-dev
   libsdbus-c++-dev libsystemd-dev libpulse-dev
   dbus dbus-daemon pulseaudio pulseaudio-utils mpv mpv-mpris vlc ffmpeg fonts-dejavu-core

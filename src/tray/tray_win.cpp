@@ -9,6 +9,7 @@
 #include "base/failure.hpp"
 #include "base/platform_error_win.hpp"
 #include "base/text.hpp"
+#include "tray/logon_start_win.hpp"
 #include "tray/tray.hpp"
 
 namespace olvex::tray {
@@ -140,7 +141,14 @@ void retry_add(HWND window, WindowState& state) {
 void show_menu(HWND window, const WindowState& state) {
     const HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return;
-    for (const auto& entry : state.menu) AppendMenuW(menu, MF_STRING, entry.command, entry.text.c_str());
+    for (const auto& entry : state.menu) {
+        // Read anew each time: the installer or another copy may have changed it.
+        if (entry.command == COMMAND_QUIT) {
+            const UINT checked = starts_at_logon() ? MF_CHECKED : MF_UNCHECKED;
+            AppendMenuW(menu, MF_STRING | checked, COMMAND_START_AT_LOGON, START_AT_LOGON_TEXT);
+        }
+        AppendMenuW(menu, MF_STRING, entry.command, entry.text.c_str());
+    }
     POINT cursor{};
     if (!GetCursorPos(&cursor)) cursor = POINT{};
     // Without the foreground the menu would stay open after a click elsewhere.
@@ -149,6 +157,14 @@ void show_menu(HWND window, const WindowState& state) {
     // Makes the next click after the menu behave, the documented workaround.
     PostMessageW(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
+}
+
+// A failure is shown at once: the user has just asked for the change.
+void toggle_start_at_logon(HWND window) {
+    const auto changed = set_start_at_logon(!starts_at_logon());
+    if (changed) return;
+    const std::wstring text = L"Starting at logon could not be changed: " + to_wide(changed.error().message);
+    MessageBoxW(window, text.c_str(), L"OLVEX-Audio-Control", MB_OK | MB_ICONWARNING);
 }
 
 void show_icon(WindowState& state) {
@@ -172,7 +188,10 @@ void show_tooltip(WindowState& state) {
 void handle_private_message(HWND window, WindowState& state, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_COMMAND:
-        if (state.command_action) state.command_action(LOWORD(wparam));
+        if (LOWORD(wparam) == COMMAND_START_AT_LOGON)
+            toggle_start_at_logon(window);
+        else if (state.command_action)
+            state.command_action(LOWORD(wparam));
         break;
     case MESSAGE_ICON_CALLBACK:
         // Left clicks and double clicks do nothing.

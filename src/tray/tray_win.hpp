@@ -15,6 +15,12 @@ inline constexpr wchar_t WINDOW_TITLE[] = L"Tray";
 // The notification icon's identifier within the window.
 inline constexpr UINT NOTIFY_ICON_ID = 1;
 
+// The menu entry the window adds just above "Quit": checked while the Run
+// value names this executable; choosing it writes or removes the value. Its
+// number lies clear of the program's own menu commands.
+inline constexpr UINT COMMAND_START_AT_LOGON = 0x100;
+inline constexpr wchar_t START_AT_LOGON_TEXT[] = L"Start at logon";
+
 // Shell_NotifyIconW's signature.
 using NotifyIconFunction = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW record);
 

@@ -6,13 +6,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <expected>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tray/logon_start_win.hpp"
 #include "tray/tray.hpp"
 
 namespace olvex::tray {
@@ -243,6 +246,107 @@ TEST(TrayWindow, AddsTheIconAgainWhenTheShellWasLateAndWhenItRestarts) {
         EXPECT_EQ(call.record.uCallbackMessage, 0x8001U);
     }
     EXPECT_EQ(seen.back().message, static_cast<DWORD>(NIM_DELETE));
+}
+
+// The user's registry redirected to a scratch key for one scope: the Run key
+// of the prefix stays untouched, whatever the test does.
+class ScratchUserRegistry {
+public:
+    ScratchUserRegistry() {
+        RegCreateKeyExW(HKEY_CURRENT_USER, NAME, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+        RegOverridePredefKey(HKEY_CURRENT_USER, key_);
+    }
+    ScratchUserRegistry(const ScratchUserRegistry&) = delete;
+    ScratchUserRegistry& operator=(const ScratchUserRegistry&) = delete;
+    ~ScratchUserRegistry() {
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegCloseKey(key_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, NAME);
+    }
+
+private:
+    static constexpr wchar_t NAME[] = L"Software\\OLVEX-Audio-Control tray test";
+    HKEY key_ = nullptr;
+};
+
+std::optional<std::wstring> run_value() {
+    wchar_t value[1024]{};
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME, RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
+void write_run_value(const std::wstring& value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+std::wstring quoted_executable() {
+    wchar_t path[MAX_PATH]{};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return L'"' + std::wstring(path) + L'"';
+}
+
+struct ShownEntry {
+    UINT command = 0;
+    std::wstring text;
+    bool checked = false;
+    bool operator==(const ShownEntry&) const = default;
+    friend void PrintTo(const ShownEntry& entry, std::ostream* out) {
+        *out << entry.command << (entry.checked ? " checked" : "");
+    }
+};
+
+// Right-clicks the icon, reads the menu that opens, and closes it unchosen.
+std::vector<ShownEntry> open_menu(HWND window) {
+    PostMessageW(window, MESSAGE_ICON_CALLBACK, 0, WM_RBUTTONUP);
+    HWND popup = nullptr;
+    if (!wait_until([&] { return (popup = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(popup); }))
+        return {};
+    const auto menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    std::vector<ShownEntry> shown;
+    for (int position = 0; position < GetMenuItemCount(menu); ++position) {
+        wchar_t text[64]{};
+        GetMenuStringW(menu, static_cast<UINT>(position), text, 64, MF_BYPOSITION);
+        const UINT state = GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION);
+        shown.push_back({GetMenuItemID(menu, position), text, (state & MF_CHECKED) != 0});
+    }
+    PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    wait_until([&] { return !IsWindowVisible(popup); });
+    return shown;
+}
+
+TEST(TrayWindow, StartAtLogonSitsAboveQuitCheckedWhileTheRunValueNamesThisProgramAndTogglesIt) {
+    const ScratchUserRegistry registry;
+    write_run_value(L"\"C:\\Elsewhere\\olvex-audio-control.exe\"");  // another copy's
+    RecordedShell shell;
+    const auto icons = load_tray_icons();
+    ASSERT_TRUE(icons.has_value()) << icons.error().message;
+    const auto handle = std::make_shared<TrayHandle>();
+    RunningTray tray(handle, *icons);
+    ASSERT_TRUE(wait_until([&] { return !shell.calls_so_far().empty(); })) << "the icon was never added";
+    const auto window = reinterpret_cast<HWND>(handle->window());
+    const auto menu_with = [](bool checked) {
+        return std::vector<ShownEntry>{{COMMAND_START_AT_LOGON, L"Start at logon", checked}, {1, L"Quit", false}};
+    };
+    EXPECT_EQ(open_menu(window), menu_with(false));
+
+    PostMessageW(window, WM_COMMAND, COMMAND_START_AT_LOGON, 0);
+    EXPECT_TRUE(wait_until([&] { return run_value() == quoted_executable(); }));
+    EXPECT_EQ(open_menu(window), menu_with(true));
+    PostMessageW(window, WM_COMMAND, COMMAND_START_AT_LOGON, 0);
+    EXPECT_TRUE(wait_until([&] { return !run_value().has_value(); }));
+    EXPECT_EQ(open_menu(window), menu_with(false));
+
+    // Windows' paths ignore case, and a Run value may carry arguments.
+    std::wstring shouted = quoted_executable();
+    std::ranges::transform(shouted, shouted.begin(), [](wchar_t unit) { return std::towupper(unit); });
+    write_run_value(shouted + L" --from-logon");
+    EXPECT_EQ(open_menu(window), menu_with(true));
+    tray.close();
+    EXPECT_TRUE(tray.commands().empty()) << "the entry is the window's own, not the program's";
 }
 
 TEST(TrayHandle, PostsNothingBeforeTheWindowExists) {
