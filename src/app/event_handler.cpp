@@ -10,17 +10,12 @@ namespace olvex::device {
 
 namespace {
 
-// The snapshot of the current session; an error counts as none.
-std::optional<media::SessionSnapshot> current_snapshot(const SessionContext& context) {
-    auto current = media::read_current(context.media);
-    if (!current) return std::nullopt;
-    return std::move(*current);
-}
-
+// Only the application is asked for, not a whole snapshot: the volume
+// belongs to the application even while its player does not answer.
 void send_volume_command(const SessionContext& context, volume::VolumeCommand command) {
-    const auto snapshot = current_snapshot(context);
-    if (!snapshot) return;
-    command.app_id = snapshot->source_app_id;
+    auto app_id = media::read_current_app_id(context.media);
+    if (!app_id || !*app_id) return;
+    command.app_id = std::move(**app_id);
     context.volume_commands.send(std::move(command));
 }
 
@@ -65,10 +60,16 @@ void handle_device_event(const SessionContext& context, const DeviceEvent& event
 }  // namespace
 
 void push_state(const SessionContext& context, std::uint8_t what) {
+    bool unreadable = false;
     if (what & resync_what::NOW_PLAYING) {
-        if (const auto snapshot = current_snapshot(context)) context.outbound.send(media::now_playing_from(snapshot));
+        const auto current = media::read_current(context.media);
+        unreadable = !current.has_value();
+        if (current && *current) context.outbound.send(media::now_playing_from(*current));
     }
-    if (what & resync_what::ART) {
+    // A session that could not be read just now is not asked again for its
+    // art: a player that does not answer would make the device wait out a
+    // second time limit before its volume and lock.
+    if ((what & resync_what::ART) && !unreadable) {
         if (auto art = art::current_art(context.media)) context.outbound.send(Art{std::move(*art)});
     }
     if (what & resync_what::VOLUME) {

@@ -5,6 +5,7 @@
 // platform call only.
 
 #include <optional>
+#include <string>
 
 #include "base/duration.hpp"
 #include "media/media_platform.hpp"
@@ -16,6 +17,11 @@ namespace olvex::media {
 // A reading of the current session: nothing when there is none, an error
 // when it cannot be read. Errors are returned, not logged.
 [[nodiscard]] PlatformResult<std::optional<SessionSnapshot>> read_current(const MediaWatcherHandle& watcher);
+
+// The application of the current session: nothing when there is none, an
+// error when the session cannot say. Asks the session for nothing else, so a
+// player that does not answer other questions does not hold it up.
+[[nodiscard]] PlatformResult<std::optional<std::string>> read_current_app_id(const MediaWatcherHandle& watcher);
 
 // Whether the watcher holds a current session at this moment.
 [[nodiscard]] bool has_session(const MediaWatcherHandle& watcher);

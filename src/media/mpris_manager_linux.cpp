@@ -28,7 +28,8 @@ namespace olvex::media::mpris {
 namespace {
 
 // A player that does not answer within this holds up a reading or a command
-// no longer.
+// no longer. It is the connection's default, so every call without a limit
+// of its own (readings, commands, the Metadata read behind a thumbnail) has it.
 constexpr std::uint64_t CALL_TIMEOUT_US = 5'000'000;
 // Asking a newcomer who it is waits this long at most per question: until
 // then the newcomer is no session, and other newcomers wait behind it.

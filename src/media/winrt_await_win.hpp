@@ -2,12 +2,17 @@
 
 // Awaiting Windows Runtime operations on the calling thread: a completion
 // handler of ours sets an event, the caller sleeps on it, then takes the
-// results. No polling, and no time limit.
+// results. No polling. An operation that has not finished within its limit
+// is cancelled, closed and counted as failed: a player that never answers
+// must not hold up a reading, a command or the device.
 
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -18,7 +23,12 @@
 
 namespace olvex::media::winrt {
 
-// Set once by a completion handler, with the status it was given.
+// The longest any awaited operation is waited for.
+inline constexpr std::chrono::milliseconds OPERATION_TIME_LIMIT{5000};
+
+// Set once by a completion handler, with the status it was given. Shared
+// between the waiter and the handler: a completion that comes after the
+// waiter gave up touches only this, which the handler keeps alive.
 class CompletionSignal {
 public:
     // Owns `event`, a manual-reset event not yet set.
@@ -30,8 +40,9 @@ public:
     [[nodiscard]] static PlatformResult<std::shared_ptr<CompletionSignal>> create();
 
     void signal(abi::AsyncStatus status) noexcept;
-    // Blocks until signal has been called, and returns its status.
-    [[nodiscard]] abi::AsyncStatus wait() const noexcept;
+    // Blocks until signal has been called, and returns its status; nothing
+    // when `limit` passed first.
+    [[nodiscard]] std::optional<abi::AsyncStatus> wait(std::chrono::milliseconds limit) const noexcept;
 
 private:
     HANDLE event_;
@@ -43,7 +54,7 @@ private:
 
 // The AsyncOperationCompletedHandler<Result> handed to put_Completed. It may
 // be invoked inside put_Completed, when the operation has already finished,
-// or later on any thread.
+// or later on any thread, even after its waiter has given up.
 template <class Result>
 class CompletionHandler final : public AgileObject<abi::AsyncOperationCompletedHandler<Result>> {
 public:
@@ -64,17 +75,26 @@ private:
 // the error (a cancelled operation without one reports ERROR_CANCELLED).
 [[nodiscard]] PlatformResult<void> operation_outcome(IUnknown& operation, abi::AsyncStatus status);
 
-// Closes a finished operation through IAsyncInfo, releasing its results.
+// Gives up an operation that did not finish within `limit`: cancels it and
+// logs "smtc: <name> did not finish within <limit>". The error to report.
+[[nodiscard]] std::unexpected<Error> abandon_operation(IUnknown& operation, std::string_view name,
+                                                       std::chrono::milliseconds limit);
+
+// Closes an operation through IAsyncInfo, releasing its results.
 void close_operation(IUnknown& operation) noexcept;
 
-// Waits until `operation` has finished, then reports how it ended.
+// Waits until `operation` (called `name` in the log) has finished, at most
+// `limit`, then reports how it ended.
 template <class Result>
-[[nodiscard]] PlatformResult<void> wait_for_completion(abi::IAsyncOperation<Result>& operation) {
+[[nodiscard]] PlatformResult<void> wait_for_completion(abi::IAsyncOperation<Result>& operation, std::string_view name,
+                                                       std::chrono::milliseconds limit) {
     auto signal = CompletionSignal::create();
     if (!signal) return std::unexpected(std::move(signal.error()));
     const auto handler = adopt<abi::AsyncOperationCompletedHandler<Result>>(new CompletionHandler<Result>(*signal));
     if (const HRESULT hr = operation.put_Completed(handler.get()); FAILED(hr)) return failure(hr);
-    return operation_outcome(operation, (*signal)->wait());
+    const auto status = (*signal)->wait(limit);
+    if (!status) return abandon_operation(operation, name, limit);
+    return operation_outcome(operation, *status);
 }
 
 // What an awaited operation yields: the value itself, or an owned reference
@@ -84,8 +104,10 @@ using Awaited = std::conditional_t<std::is_pointer_v<Result>, ComPtr<std::remove
 
 // Waits for `operation`, takes its results and closes it.
 template <class Result>
-[[nodiscard]] PlatformResult<Awaited<Result>> await_operation(abi::IAsyncOperation<Result>& operation) {
-    const auto finished = wait_for_completion(operation);
+[[nodiscard]] PlatformResult<Awaited<Result>> await_operation(abi::IAsyncOperation<Result>& operation,
+                                                              std::string_view name,
+                                                              std::chrono::milliseconds limit = OPERATION_TIME_LIMIT) {
+    const auto finished = wait_for_completion(operation, name, limit);
     if (!finished) {
         close_operation(operation);
         return std::unexpected(finished.error());
@@ -101,14 +123,14 @@ template <class Result>
     }
 }
 
-// Starts an operation with `start`, a call that fills its
+// Starts the operation `name` with `start`, a call that fills its
 // IAsyncOperation<Result>** argument and returns an HRESULT, and awaits it.
 template <class Result, class Start>
-[[nodiscard]] PlatformResult<Awaited<Result>> run_async(Start&& start) {
+[[nodiscard]] PlatformResult<Awaited<Result>> run_async(std::string_view name, Start&& start) {
     ComPtr<abi::IAsyncOperation<Result>> operation;
     if (const HRESULT hr = std::forward<Start>(start)(operation.put()); FAILED(hr)) return failure(hr);
     if (!operation) return failure(E_POINTER);
-    return await_operation(*operation.get());
+    return await_operation(*operation.get(), name);
 }
 
 }  // namespace olvex::media::winrt

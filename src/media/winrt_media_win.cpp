@@ -26,8 +26,9 @@ public:
     PlatformResult<std::string> read(std::uint32_t count) override {
         auto reader = open_reader();
         if (!reader) return std::unexpected(std::move(reader.error()));
-        const auto loaded = run_async<UINT32>(
-            [&](abi::IAsyncOperation<UINT32>** operation) { return (*reader)->LoadAsync(count, operation); });
+        const auto loaded = run_async<UINT32>("LoadAsync", [&](abi::IAsyncOperation<UINT32>** operation) {
+            return (*reader)->LoadAsync(count, operation);
+        });
         if (!loaded) return std::unexpected(loaded.error());
         std::string bytes(*loaded, '\0');
         if (bytes.empty()) return bytes;
@@ -59,7 +60,7 @@ public:
 
     PlatformResult<std::unique_ptr<ThumbnailStream>> open_read() override {
         auto stream = run_async<abi::IRandomAccessStreamWithContentType*>(
-            [&](auto** operation) { return reference_->OpenReadAsync(operation); });
+            "OpenReadAsync", [&](auto** operation) { return reference_->OpenReadAsync(operation); });
         if (!stream) return std::unexpected(std::move(stream.error()));
         if (!*stream) return std::unique_ptr<ThumbnailStream>();
         return std::make_unique<WinThumbnailStream>(std::move(*stream));
@@ -170,8 +171,9 @@ public:
     }
 
     PlatformResult<std::unique_ptr<MediaProperties>> try_get_media_properties() override {
-        auto properties = run_async<abi::IMediaProperties*>(
-            [&](auto** operation) { return session_->TryGetMediaPropertiesAsync(operation); });
+        auto properties = run_async<abi::IMediaProperties*>("TryGetMediaPropertiesAsync", [&](auto** operation) {
+            return session_->TryGetMediaPropertiesAsync(operation);
+        });
         if (!properties) return std::unexpected(std::move(properties.error()));
         if (!*properties) return std::unique_ptr<MediaProperties>();
         return std::make_unique<WinMediaProperties>(std::move(*properties));
@@ -192,19 +194,24 @@ public:
     }
 
     PlatformResult<bool> try_toggle_play_pause() override {
-        return accepted(
-            run_async<boolean>([&](auto** operation) { return session_->TryTogglePlayPauseAsync(operation); }));
+        return accepted(run_async<boolean>("TryTogglePlayPauseAsync", [&](auto** operation) {
+            return session_->TryTogglePlayPauseAsync(operation);
+        }));
     }
     PlatformResult<bool> try_skip_next() override {
-        return accepted(run_async<boolean>([&](auto** operation) { return session_->TrySkipNextAsync(operation); }));
+        return accepted(run_async<boolean>("TrySkipNextAsync", [&](auto** operation) {
+            return session_->TrySkipNextAsync(operation);
+        }));
     }
     PlatformResult<bool> try_skip_previous() override {
-        return accepted(
-            run_async<boolean>([&](auto** operation) { return session_->TrySkipPreviousAsync(operation); }));
+        return accepted(run_async<boolean>("TrySkipPreviousAsync", [&](auto** operation) {
+            return session_->TrySkipPreviousAsync(operation);
+        }));
     }
     PlatformResult<bool> try_change_playback_position(TimeSpanTicks position) override {
-        return accepted(run_async<boolean>(
-            [&](auto** operation) { return session_->TryChangePlaybackPositionAsync(position, operation); }));
+        return accepted(run_async<boolean>("TryChangePlaybackPositionAsync", [&](auto** operation) {
+            return session_->TryChangePlaybackPositionAsync(position, operation);
+        }));
     }
 
     PlatformResult<EventToken> add_event_handler(SessionEvent event, SessionEventHandler handler) override {

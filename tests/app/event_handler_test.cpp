@@ -119,6 +119,24 @@ TEST_F(EventHandlerTest, ResyncSendsOnlyTheAskedItems) {
     EXPECT_EQ(wire_names(sent()), "now_playing ");
 }
 
+// A player that does not answer (each reading of it fails, if only after a
+// time limit) is asked once per resync, and its volume stays in reach.
+TEST_F(EventHandlerTest, AnUnreadableSessionIsAskedOncePerResyncAndKeepsItsVolumeCommands) {
+    FakeTrack track = playing_track();
+    track.thumbnail = std::string(reinterpret_cast<const char*>(art::samples::PNG_RGB), sizeof art::samples::PNG_RGB);
+    track.media_properties_fail = true;
+    with_session(track);
+    const int before = session_->property_requests();
+    device(Resync{FULL_STATE});
+    EXPECT_EQ(wire_names(sent()), "volume lock ");
+    EXPECT_EQ(session_->property_requests() - before, 1);
+
+    device(SetVolume{40});
+    const auto commands = volume_commands();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].app_id, "player.exe");
+}
+
 TEST_F(EventHandlerTest, MediaCommandsReachTheSession) {
     with_session();
     device(PlayPause{});

@@ -25,6 +25,7 @@ using namespace testing_support;
 constexpr std::string_view NOTHING_PLAYS =
     R"({"event":"now_playing","status":"none","title":"","artist":"","album":"","position_s":0.0,"duration_s":0.0})";
 constexpr std::string_view NO_ART = R"({"event":"art","data":""})";
+constexpr std::string_view UNLOCKED = R"({"event":"lock","locked":false})";
 constexpr std::string_view MPV = "org.mpris.MediaPlayer2.mpv";
 
 // The bytes that base64 `text` stands for, or -1 if it is not base64. (No
@@ -262,6 +263,45 @@ TEST_F(Desktop, ASecondPlayerBecomesCurrentUnlessTheDeviceLockedTheSession) {
     ASSERT_EQ(announcement.size(), 3U);
     EXPECT_EQ(base64_decoded_size(art_data(announcement[1])), 128 * 128);
     EXPECT_EQ(announcement[1], announcement[2]);
+}
+
+TEST_F(Desktop, WhenTheLockedPlayerQuitsTheLockIsLetGoAndTheCurrentPlayerShown) {
+    start_program();
+    auto first = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    send(R"({"event":"set_lock","locked":true})");
+    EXPECT_EQ(lines_.next_event("lock"), R"({"event":"lock","locked":true})");
+    auto second = play_in_mpv(track(1));
+    lines_.collect(2s);  // the second has become the platform's current player meanwhile
+
+    first.stop();
+    EXPECT_EQ(lines_.next_event("lock"), UNLOCKED);
+    const std::string state = lines_.next_event("now_playing");
+    EXPECT_NE(state.find(R"("title":")" + track(1).title + '"'), std::string::npos) << state;
+}
+
+// A stopped process answers nothing on the bus, as a hung player would.
+TEST_F(Desktop, APlayerThatStopsAnsweringHoldsUpNeitherTheDeviceNorTheVolume) {
+    start_program();
+    auto player = play_in_mpv(track(0));
+    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    lines_.collect(1500ms);  // whatever the start brought
+
+    ASSERT_EQ(::kill(player.pid(), SIGSTOP), 0);
+    const auto asked = std::chrono::steady_clock::now();
+    send(R"({"event":"resync","what":15})");
+    EXPECT_TRUE(lines_.next_event("volume", 6s).starts_with(R"({"event":"volume")"));
+    EXPECT_EQ(lines_.next_event("lock", 6s), UNLOCKED);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 6s);
+
+    send(R"({"event":"set_volume","volume":40})");
+    EXPECT_NEAR(number_member(lines_.next_event("volume", 6s), "volume").value_or(-1), 40.0, 0.1);
+    EXPECT_EQ(stream_volume(), (std::pair{40, false}));
+
+    ASSERT_EQ(::kill(player.pid(), SIGCONT), 0);
+    send(R"({"event":"resync","what":1})");
+    const std::string state = lines_.next_event("now_playing");
+    EXPECT_NE(state.find(R"("title":")" + track(0).title + '"'), std::string::npos) << state;
 }
 
 TEST_F(Desktop, WhenTheLastPlayerStopsNothingPlays) {

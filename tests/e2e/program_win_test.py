@@ -352,6 +352,54 @@ class ProgramUnderWine(unittest.TestCase):
         self.assertEqual(self.control.run('read violations'), '')
         self.assertIsNone(self.program.poll(), 'the program ended')
 
+    def test_a_player_that_never_answers_holds_up_neither_the_device_nor_the_volume(self):
+        self.control.accept(timeout=120.0)
+        player = self.add_session('Player.App', 'First', png(200, 100, 1))
+        self.control.run('current ' + player)
+        self.control.run('start')
+        self.assertEqual(self.device.next_line(60.0), '{"event":"hello"}')
+        self.device.send({'event': 'hello_ack', 'version': '1', 'device': 'pty'})
+        self.settle_start_up()
+
+        # The player stops answering: the resync's reading of it is given up
+        # after five seconds, and the rest of the resync follows.
+        self.control.run('hang Session.TryGetMediaPropertiesAsync on')
+        asked = time.monotonic()
+        self.device.send({'event': 'resync', 'what': 15})
+        volume = self.device.next_line()
+        lock = self.device.next_line()
+        waited = time.monotonic() - asked
+        self.assertTrue(volume and volume.startswith('{"event":"volume"'), volume)
+        self.assertEqual(lock, '{"event":"lock","locked":false}')
+        self.assertLess(waited, 6.0)
+        self.assertGreaterEqual(self.control.call_count('Operation<MediaProperties>.Cancel'), 1)
+
+        # set_volume asks the session for its application alone, which it
+        # still gives, and holds up nothing behind it. (Wine has no audio
+        # session of the player's to report a level from.)
+        readings = self.control.call_count('Session.TryGetMediaPropertiesAsync')
+        app_ids = self.control.call_count('Session.get_SourceAppUserModelId')
+        asked = time.monotonic()
+        self.device.send({'event': 'set_volume', 'volume': 40})
+        self.device.send({'event': 'resync', 'what': 8})
+        self.assertEqual(self.device.next_line(), '{"event":"lock","locked":false}')
+        self.assertLess(time.monotonic() - asked, 4.0)
+        self.assertEqual(self.control.call_count('Session.get_SourceAppUserModelId'), app_ids + 1)
+        self.assertEqual(self.control.call_count('Session.TryGetMediaPropertiesAsync'), readings)
+
+        # It answers again (its abandoned readings finish late, too): the
+        # next track change reaches the device.
+        self.control.run('hang Session.TryGetMediaPropertiesAsync off')
+        self.control.run('properties %s Again\tArtist of Again\tAlbum of Again' % player)
+        self.control.run('raise %s media_properties' % player)
+        self.expect_track('Again')
+
+        log = os.pread(self.stderr.fileno(), 1 << 20, 0).decode('utf-8', 'replace')
+        self.assertIn('smtc: TryGetMediaPropertiesAsync did not finish within 5s', log)
+        self.assertEqual(self.control.run('read violations'), '')
+        self.assertIsNone(self.program.poll(), 'the program ended')
+
+
 
 class ProgramWithoutMediaSessions(unittest.TestCase):
 

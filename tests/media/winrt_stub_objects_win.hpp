@@ -53,7 +53,8 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-enum class Finish { inside_put_completed, later_on_another_thread };
+// `never`: not until the test calls finish_late, whatever the waiter does.
+enum class Finish { inside_put_completed, later_on_another_thread, never };
 
 // An IAsyncOperation<Result> (also IAsyncInfo) that ends as scripted.
 template <class Result>
@@ -65,6 +66,15 @@ public:
         : finish_(finish), final_status_(status), value_(value), error_code_(error_code) {}
     ~StubOperation() override {
         if (worker_.joinable()) worker_.join();
+        if (held_handler_ != nullptr) held_handler_->Release();
+    }
+
+    // Completes a Finish::never operation now, as a player that answers late.
+    void finish_late() {
+        status_ = final_status_;
+        held_handler_->Invoke(this, final_status_);
+        held_handler_->Release();
+        held_handler_ = nullptr;
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
@@ -85,6 +95,10 @@ public:
             return handler->Invoke(this, final_status_);
         }
         handler->AddRef();
+        if (finish_ == Finish::never) {
+            held_handler_ = handler;
+            return S_OK;
+        }
         worker_ = std::thread([this, handler] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             status_ = final_status_;
@@ -118,8 +132,12 @@ public:
         *code = error_code_;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Cancel() override {
+        ++cancelled;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Close() override {
+        if (cancelled > 0) closed_after_cancel = true;
         ++closed;
         return S_OK;
     }
@@ -127,6 +145,8 @@ public:
     HRESULT put_completed_result = S_OK;
     std::atomic<int> results_taken{0};
     std::atomic<int> closed{0};
+    std::atomic<int> cancelled{0};
+    std::atomic<bool> closed_after_cancel{false};
     std::atomic<bool> handler_answers_own_iid{false};
     std::atomic<bool> handler_answers_agile{false};
 
@@ -148,6 +168,7 @@ private:
     HRESULT error_code_;
     std::atomic<abi::AsyncStatus> status_{abi::AsyncStatus::started};
     std::thread worker_;
+    abi::AsyncOperationCompletedHandler<Result>* held_handler_ = nullptr;
 };
 
 #pragma GCC diagnostic pop

@@ -7,6 +7,7 @@
 // handler at once, on its own thread). Both paths happen on real systems.
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,6 +36,7 @@ struct ResultSlot<Interface*> {
 };
 
 // `Traits` gives NAME (for call counts), OPERATION_IID and HANDLER_IID.
+// Cancel is counted and otherwise ignored, as by a player that never answers.
 template <class Result, class Traits>
 class AsyncOperation final
     : public ComObject<AsyncOperation<Result, Traits>, abi::IAsyncOperation<Result>, abi::IAsyncInfo> {
@@ -43,10 +45,14 @@ public:
     using Handler = abi::IAsyncCompletedHandler<Result>;
     using Slot = ResultSlot<Result>;
 
-    // Starts an operation that ends with `result`, or in error with `failure`
-    // when that is a failure code.
-    static Ref<AsyncOperation> start(Slot result, HRESULT failure) {
+    // Starts the operation of `method`: it ends with `result`, or in error
+    // when a test asked for a failure; while `method` hangs, not until it no
+    // longer does.
+    static Ref<AsyncOperation> start(Slot result, const std::string& method) {
+        const HRESULT failure = state().operation_failure(method);
         auto operation = AsyncOperation::make();
+        std::function<void()> finish_late = [operation, result, failure] { operation->finish(result, failure); };
+        if (state().hold_if_hanging(method, finish_late)) return operation;
         if (state().synchronous()) {
             operation->finish(std::move(result), failure);
         } else {
@@ -121,7 +127,10 @@ public:
         *code = error_;
         return S_OK;
     }
-    HRESULT __stdcall Cancel() override { return S_OK; }
+    HRESULT __stdcall Cancel() override {
+        state().enter(method("Cancel"));
+        return S_OK;
+    }
     HRESULT __stdcall Close() override {
         state().enter(method("Close"));
         return S_OK;

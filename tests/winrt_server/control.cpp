@@ -192,6 +192,13 @@ std::string fail(std::string_view rest) {
     return OK;
 }
 
+std::string hang(std::string_view rest) {
+    const std::string method(next_word(rest));
+    if (method.empty() || (rest != "on" && rest != "off")) return error("bad hang");
+    state().set_hanging(method, rest == "on");
+    return OK;
+}
+
 std::string read(std::string_view what) {
     if (what == "commands") return "ok " + joined(state().commands());
     if (what == "calls") return "ok " + joined(state().call_counts());
@@ -239,6 +246,7 @@ std::string execute_control_line(std::string_view line) {
     if (verb == "raise") return raise(rest);
     if (verb == "handlers") return handlers(rest);
     if (verb == "fail") return fail(rest);
+    if (verb == "hang") return hang(rest);
     if (verb == "synchronous") {
         state().set_synchronous(rest == "on");
         return OK;

@@ -360,7 +360,7 @@ public:
         ManagerOperation::Slot result;
         result.value = Ref<abi::IManager>::share(&manager());
         *operation =
-            ManagerOperation::start(std::move(result), state().operation_failure("ManagerStatics.RequestAsync"))
+            ManagerOperation::start(std::move(result), "ManagerStatics.RequestAsync")
                 .detach();
         return S_OK;
     }
@@ -427,9 +427,7 @@ HRESULT Session::TryGetMediaPropertiesAsync(abi::IAsyncOperation<abi::IMediaProp
     if (operation == nullptr) return E_POINTER;
     MediaPropertiesOperation::Slot result;
     result.value = Ref<abi::IMediaProperties>::adopt(MediaProperties::make(data()).detach());
-    *operation = MediaPropertiesOperation::start(std::move(result),
-                                                 state().operation_failure("Session.TryGetMediaPropertiesAsync"))
-                     .detach();
+    *operation = MediaPropertiesOperation::start(std::move(result), "Session.TryGetMediaPropertiesAsync").detach();
     return S_OK;
 }
 
@@ -457,7 +455,7 @@ HRESULT Session::command(const char* name, const std::string& argument, abi::IBo
     state().log_command(entry);
     BooleanOperation::Slot accepted;
     accepted.value = 1;
-    *operation = BooleanOperation::start(accepted, state().operation_failure(method)).detach();
+    *operation = BooleanOperation::start(accepted, method).detach();
     return S_OK;
 }
 

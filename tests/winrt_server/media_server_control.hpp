@@ -22,6 +22,7 @@
 //   handlers manager sessions_changed|current_session_changed   -> ok <count>
 //   handlers <id> media_properties|playback_info|timeline_properties
 //   fail <method> <hresult> [call|operation]
+//   hang <method> on|off                  (its operations finish only after "off")
 //   synchronous on|off | reset
 //   load_limit <bytes>|none               (the most one DataReader.LoadAsync loads)
 //   objects                               -> ok <server objects alive, its threads ended>
@@ -123,6 +124,9 @@ public:
         line << "fail " << method << " 0x" << std::hex << code << ' ' << mode;
         run(line.str());
     }
+    // While `method` hangs, the operations it starts never finish; "off"
+    // finishes those held, late.
+    void hang(const std::string& method, bool on) { run("hang " + method + (on ? " on" : " off")); }
     void set_synchronous(bool on) { run(on ? "synchronous on" : "synchronous off"); }
     void reset() { run("reset"); }
     // Until reset, no DataReader.LoadAsync loads more than `bytes`, as the

@@ -31,6 +31,30 @@ void ServerState::fail_next(const std::string& method, HRESULT code, FailureMode
     failures_[method] = {code, mode};
 }
 
+void ServerState::set_hanging(const std::string& method, bool hanging) {
+    std::vector<std::function<void()>> held;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = hanging_.find(method);
+        if (hanging) {
+            if (found == hanging_.end()) hanging_[method] = {};
+            return;
+        }
+        if (found == hanging_.end()) return;
+        held = std::move(found->second);
+        hanging_.erase(found);
+    }
+    for (auto& finish : held) run_on_server_thread(std::move(finish), false);
+}
+
+bool ServerState::hold_if_hanging(const std::string& method, std::function<void()>& finish) {
+    const std::lock_guard lock(mutex_);
+    const auto found = hanging_.find(method);
+    if (found == hanging_.end()) return false;
+    found->second.push_back(std::move(finish));
+    return true;
+}
+
 void ServerState::log_command(const std::string& entry) {
     std::function<void(const std::string&)> listener;
     {
@@ -69,6 +93,12 @@ std::vector<std::string> ServerState::call_counts() const {
 }
 
 void ServerState::reset() {
+    std::vector<std::string> hanging;
+    {
+        const std::lock_guard lock(mutex_);
+        for (const auto& entry : hanging_) hanging.push_back(entry.first);
+    }
+    for (const auto& method : hanging) set_hanging(method, false);
     const std::lock_guard lock(mutex_);
     failures_.clear();
     commands_.clear();

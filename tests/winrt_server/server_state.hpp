@@ -37,6 +37,14 @@ public:
     HRESULT operation_failure(const std::string& method);
 
     void fail_next(const std::string& method, HRESULT code, FailureMode mode);
+
+    // While `method` hangs, the operations it starts do not finish; when it
+    // stops hanging, those held so far finish, late, as the operations of a
+    // player that answers again.
+    void set_hanging(const std::string& method, bool hanging);
+    // Takes `finish` (the ending of an operation `method` started) to hold
+    // when `method` hangs; false, leaving `finish` alone, when it does not.
+    bool hold_if_hanging(const std::string& method, std::function<void()>& finish);
     void set_synchronous(bool synchronous) { synchronous_ = synchronous; }
     [[nodiscard]] bool synchronous() const { return synchronous_; }
 
@@ -59,7 +67,8 @@ public:
     [[nodiscard]] std::vector<std::string> call_counts() const;
 
     // Forgets logs and pending failures (call counts add up over the
-    // process); completion goes back to its own thread, loads to full size.
+    // process); completion goes back to its own thread, loads to full size,
+    // nothing hangs any more.
     void reset();
 
     // A fresh event registration token.
@@ -74,6 +83,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::uint64_t> calls_;
     std::map<std::string, PendingFailure> failures_;
+    std::map<std::string, std::vector<std::function<void()>>> hanging_;  // method -> endings held
     std::vector<std::string> commands_;
     std::vector<std::string> violations_;
     std::function<void(const std::string&)> command_listener_;

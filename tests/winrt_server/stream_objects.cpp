@@ -168,9 +168,7 @@ public:
         StreamOperation::Slot result;
         result.value =
             Ref<abi::IRandomAccessStreamWithContentType>::adopt(Stream::make(bytes_, UINT64{0}).detach());
-        *operation =
-            StreamOperation::start(std::move(result), state().operation_failure("StreamReference.OpenReadAsync"))
-                .detach();
+        *operation = StreamOperation::start(std::move(result), "StreamReference.OpenReadAsync").detach();
         return S_OK;
     }
 
@@ -246,7 +244,7 @@ public:
             const std::lock_guard lock(mutex_);
             loaded_.insert(loaded_.end(), chunk.begin(), chunk.end());
         }
-        *operation = LoadOperation::start(loaded, state().operation_failure("DataReader.LoadAsync")).detach();
+        *operation = LoadOperation::start(loaded, "DataReader.LoadAsync").detach();
         return S_OK;
     }
     HRESULT __stdcall DetachBuffer(IInspectable** buffer) override { return unsupported("DetachBuffer", buffer); }
