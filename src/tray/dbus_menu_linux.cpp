@@ -80,7 +80,8 @@ void DbusMenu::register_methods() {
     // A click on an entry runs its command; hovering, opening and closing
     // change nothing. The event's data (an int or a string, by host) is unused.
     const auto handle_event = [this](std::int32_t id, const std::string& event) {
-        if (event == "clicked" && id != ROOT_ID) action_(static_cast<std::uint16_t>(entries_[static_cast<std::size_t>(id - 1)].command));
+        if (event != "clicked" || id == ROOT_ID) return;
+        action_(static_cast<std::uint16_t>(entries_[static_cast<std::size_t>(id - 1)].command));
     };
 
     object_->registerMethod("GetLayout")
@@ -98,7 +99,9 @@ void DbusMenu::register_methods() {
         .implementedAs([this, known, properties_of](const std::vector<std::int32_t>& ids, const Names& names) {
             std::vector<std::int32_t> wanted = ids;
             if (wanted.empty()) {
-                for (std::int32_t id = ROOT_ID; static_cast<std::size_t>(id) <= entries_.size(); ++id) wanted.push_back(id);
+                for (std::int32_t id = ROOT_ID; static_cast<std::size_t>(id) <= entries_.size(); ++id) {
+                    wanted.push_back(id);
+                }
             }
             std::vector<ItemProperties> found;
             for (const auto id : wanted) {
@@ -162,7 +165,9 @@ void DbusMenu::register_methods() {
 
 void DbusMenu::register_properties_and_signals() {
     object_->registerProperty("Version").onInterface(MENU_INTERFACE).withGetter([] { return MENU_VERSION; });
-    object_->registerProperty("TextDirection").onInterface(MENU_INTERFACE).withGetter([] { return std::string("ltr"); });
+    object_->registerProperty("TextDirection").onInterface(MENU_INTERFACE).withGetter([] {
+        return std::string("ltr");
+    });
     object_->registerProperty("Status").onInterface(MENU_INTERFACE).withGetter([] { return std::string("normal"); });
     object_->registerProperty("IconThemePath").onInterface(MENU_INTERFACE).withGetter([] { return Names{}; });
     object_->registerSignal("ItemsPropertiesUpdated")

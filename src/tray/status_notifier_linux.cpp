@@ -116,7 +116,9 @@ void StatusNotifier::export_item() {
 
     auto red = pixmaps(drawn::NO_DEVICE_COLOUR);
     auto green = pixmaps(drawn::CONNECTED_COLOUR);
-    item_->registerProperty("IconName").onInterface(ITEM_INTERFACE).withGetter([this] { return icon_name(shown_icon_); });
+    item_->registerProperty("IconName").onInterface(ITEM_INTERFACE).withGetter([this] {
+        return icon_name(shown_icon_);
+    });
     item_->registerProperty("IconPixmap")
         .onInterface(ITEM_INTERFACE)
         .withGetter([this, red = std::move(red), green = std::move(green)] {
@@ -127,9 +129,9 @@ void StatusNotifier::export_item() {
     });
 
     // Clicks other than on the menu have nothing to do.
-    item_->registerMethod("ContextMenu").onInterface(ITEM_INTERFACE).implementedAs([](std::int32_t, std::int32_t) {});
-    item_->registerMethod("Activate").onInterface(ITEM_INTERFACE).implementedAs([](std::int32_t, std::int32_t) {});
-    item_->registerMethod("SecondaryActivate").onInterface(ITEM_INTERFACE).implementedAs([](std::int32_t, std::int32_t) {});
+    for (const char* name : {"ContextMenu", "Activate", "SecondaryActivate"}) {
+        item_->registerMethod(name).onInterface(ITEM_INTERFACE).implementedAs([](std::int32_t, std::int32_t) {});
+    }
     item_->registerMethod("Scroll").onInterface(ITEM_INTERFACE).implementedAs([](std::int32_t, const std::string&) {});
 
     for (const char* name : {"NewTitle", "NewIcon", "NewAttentionIcon", "NewOverlayIcon", "NewToolTip"}) {

@@ -88,7 +88,8 @@ public:
             if (text == entry.get<1>().end() || text->second.get<std::string>() != label) continue;
             menu->callMethod("Event")
                 .onInterface(MENU_INTERFACE)
-                .withArguments(entry.get<0>(), std::string("clicked"), sdbus::Variant(std::int32_t{0}), std::uint32_t{0});
+                .withArguments(entry.get<0>(), std::string("clicked"), sdbus::Variant(std::int32_t{0}),
+                               std::uint32_t{0});
             return true;
         }
         return false;
@@ -157,7 +158,8 @@ TEST(StatusNotifier, TheIconComesWithTheWatcherFollowsDeviceAndTrackAndItsMenuQu
     Panel panel(bus.address());
 
     // No watcher at start: the item comes as soon as one starts.
-    std::optional<ChildProcess> watcher(std::in_place, std::vector<std::string>{"status-notifier-watcher"}, environment);
+    const std::vector<std::string> watcher_command{"status-notifier-watcher"};
+    std::optional<ChildProcess> watcher(std::in_place, watcher_command, environment);
     ASSERT_TRUE(wait_until([&] { return panel.items().size() == 1; }));
     const std::string item = panel.items().front();
     auto properties = panel.item_properties(item);
@@ -184,7 +186,7 @@ TEST(StatusNotifier, TheIconComesWithTheWatcherFollowsDeviceAndTrackAndItsMenuQu
     // A desktop shell that restarts brings a new watcher, which is told again.
     watcher.reset();
     ASSERT_TRUE(wait_until([&] { return panel.items().empty(); }));
-    watcher.emplace(std::vector<std::string>{"status-notifier-watcher"}, environment);
+    watcher.emplace(watcher_command, environment);
     ASSERT_TRUE(wait_until([&] { return panel.items() == std::vector{item}; }));
 
     ASSERT_TRUE(panel.click(item, properties.at("Menu").get<sdbus::ObjectPath>(), "Quit"));
