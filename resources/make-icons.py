@@ -15,11 +15,17 @@ Each file holds a 256 px PNG entry and 16, 20, 24, 32 and 48 px entries as
 Every size is drawn on its own, eight times larger, and reduced with Lanczos,
 so that the strokes of the small sizes keep at least about a pixel and a half.
 The output depends only on this script and the Pillow version.
+
+    /usr/bin/python3 resources/make-icons.py --pixmaps
+
+writes instead src/tray/icon_pixmaps_linux.hpp, the red and green speaker's
+pixmaps for the Linux notification area, at 16, 22, 24, 32 and 48 px.
 """
 
 import argparse
 import io
 import struct
+import sys
 from pathlib import Path
 
 from PIL import Image, ImageDraw
@@ -97,6 +103,47 @@ def bitmap_entry(image):
     return header + bytes(pixels) + bytes(mask)
 
 
+# The sizes that hosts of the Linux notification area pick from.
+PIXMAP_SIZES = [16, 22, 24, 32, 48]
+
+
+def pixmap_header():
+    """The C++ header the Linux tray builds its icon pixmaps from: the colours
+    of icon2 and icon3 and the glyph's coverage (the alpha channel) at each of
+    PIXMAP_SIZES, rows top to bottom, one row to a line."""
+    lines = [
+        "#pragma once",
+        "",
+        "// Drawn by resources/make-icons.py --pixmaps; do not edit.",
+        "",
+        "#include <array>",
+        "#include <cstdint>",
+        "",
+        "namespace olvex::tray::drawn {",
+        "",
+        "struct Colour {",
+        "    std::uint8_t red, green, blue;",
+        "};",
+        "struct Coverage {",
+        "    int size;",
+        "    const std::uint8_t* alpha;  // size * size values",
+        "};",
+        "",
+    ]
+    for name, colour in (("NO_DEVICE_COLOUR", COLOURS["icon2.ico"]), ("CONNECTED_COLOUR", COLOURS["icon3.ico"])):
+        lines.append(f"inline constexpr Colour {name}{{{colour[0]}, {colour[1]}, {colour[2]}}};")
+    for size in PIXMAP_SIZES:
+        mask = coverage(size)
+        lines += ["", f"inline constexpr std::uint8_t COVERAGE_{size}[{size} * {size}] = {{"]
+        for y in range(size):
+            lines.append("    " + ",".join(str(mask.getpixel((x, y))) for x in range(size)) + ",")
+        lines.append("};")
+    entries = ", ".join(f"Coverage{{{size}, COVERAGE_{size}}}" for size in PIXMAP_SIZES)
+    lines += ["", f"inline constexpr std::array<Coverage, {len(PIXMAP_SIZES)}> COVERAGES{{{entries}}};", "",
+              "}  // namespace olvex::tray::drawn", ""]
+    return "\n".join(lines)
+
+
 def icon_file(colour):
     entries = [(size, bitmap_entry(picture(size, colour))) for size in SMALL_SIZES]
     entries.append((LARGE_SIZE, png_entry(picture(LARGE_SIZE, colour))))
@@ -136,11 +183,16 @@ def write_hicolor_theme(root):
 
 def main():
     parser = argparse.ArgumentParser(description="Draws the program's icons.")
-    parser.add_argument("--hicolor", metavar="FOLDER",
-                        help="write the Linux icons below FOLDER in the hicolor theme's layout, instead of the .ico files")
+    mode = parser.add_mutually_exclusive_group()
+    mode.add_argument("--hicolor", metavar="FOLDER",
+                      help="write the Linux icons below FOLDER in the hicolor theme's layout, instead of the .ico files")
+    mode.add_argument("--pixmaps", action="store_true",
+                      help="write the notification-area pixmaps of the Linux program, instead of the .ico files")
     arguments = parser.parse_args()
     if arguments.hicolor:
         write_hicolor_theme(arguments.hicolor)
+    elif arguments.pixmaps:
+        (HERE.parent / "src" / "tray" / "icon_pixmaps_linux.hpp").write_text(pixmap_header())
     else:
         write_icon_files()
 

@@ -14,6 +14,7 @@ packages=(
   dbus dbus-daemon pulseaudio pulseaudio-utils mpv mpv-mpris vlc ffmpeg fonts-dejavu-core
   xvfb xdotool x11-apps
   dpkg-dev lintian systemd
+  haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
 )
 
 missing=()

@@ -89,7 +89,10 @@ using CommandAction = std::function<void(std::uint16_t command)>;
 // again before returning. On Windows the icon is added again with the
 // handle's current values whenever the shell announces a new taskbar, and a
 // failed first add is retried every two seconds for the first minute. Fails when the window cannot be created. On Linux
-// there is no icon yet: it waits for SIGINT or SIGTERM and then succeeds.
+// the icon is a StatusNotifierItem on the session bus, with the menu over
+// dbusmenu, shown whenever a StatusNotifierWatcher runs (without a session
+// bus the program runs on without an icon); the loop also ends, with
+// success, on SIGINT or SIGTERM.
 [[nodiscard]] std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vector<TrayIcon> icons,
                                                  std::vector<MenuEntry> menu, CommandAction command_action);
 
@@ -100,7 +103,8 @@ using CommandAction = std::function<void(std::uint16_t command)>;
 void prepare_quit_signals();
 
 // The program's command action: "Quit" removes the icon and ends the process
-// at once with status 0; other commands do nothing.
+// at once with status 0 (on Linux, while run_tray runs, by ending it as
+// SIGTERM does); other commands do nothing.
 void run_menu_command(std::uint16_t command);
 
 // Asks the platform to show the handle's current icon or tooltip: posts
