@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/playing_application.hpp"
 #include "app/track_announcer.hpp"
 #include "media/commands.hpp"
 #include "tray/tray.hpp"
@@ -20,7 +21,7 @@ std::optional<media::SessionSnapshot> current_snapshot(const SessionContext& con
 void send_volume_command(const SessionContext& context, volume::VolumeCommand command) {
     const auto snapshot = current_snapshot(context);
     if (!snapshot) return;
-    command.app_id = snapshot->source_app_id;
+    command.app = application_of(*snapshot);
     context.volume_commands.send(std::move(command));
 }
 
