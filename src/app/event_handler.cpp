@@ -13,9 +13,9 @@ namespace {
 // Only the application is asked for, not a whole snapshot: the volume
 // belongs to the application even while its player does not answer.
 void send_volume_command(const SessionContext& context, volume::VolumeCommand command) {
-    auto app_id = media::read_current_app_id(context.media);
-    if (!app_id || !*app_id) return;
-    command.app_id = std::move(**app_id);
+    auto application = media::read_current_application(context.media);
+    if (!application || !*application) return;
+    command.app = {std::move((*application)->app_id), (*application)->process_id};
     context.volume_commands.send(std::move(command));
 }
 

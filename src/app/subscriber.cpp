@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "app/playing_application.hpp"
 #include "tray/tray.hpp"
 
 namespace olvex::media {
@@ -25,9 +26,9 @@ void on_no_session(const MediaSubscriberOutputs& outputs) {
 }
 
 void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot snapshot) {
-    if (outputs.application_channel) outputs.application_channel->post(snapshot.source_app_id);
-    outputs.volume_commands.send(
-        volume::VolumeCommand{.kind = volume::VolumeCommand::Kind::AppChanged, .app_id = snapshot.source_app_id});
+    const auto app = application_of(snapshot);
+    if (outputs.application_channel) outputs.application_channel->post(app);
+    outputs.volume_commands.send(volume::VolumeCommand{.kind = volume::VolumeCommand::Kind::AppChanged, .app = app});
     outputs.debouncer->trigger(std::move(snapshot));
 }
 

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "app/playing_application.hpp"
 #include "base/thread.hpp"
 #include "log/log.hpp"
 #include "media/commands.hpp"
@@ -21,35 +22,35 @@ void listen_for_changes(VolumeControl& control, const VolumeWorkerSetup& setup) 
         });
 }
 
-std::optional<std::string> current_app_id(const media::MediaWatcherHandle& media) {
+std::optional<MediaApplication> current_app(const media::MediaWatcherHandle& media) {
     auto current = media::read_current(media);
     if (!current || !*current) return std::nullopt;
-    return (*current)->source_app_id;
+    return application_of(**current);
 }
 
 // Lets the media side tell the watcher of every change of application, then
 // tells it which application plays now. In this order a change that lands
 // in between is not lost; and once the media side has told of one, what was
 // read here is no newer and is not sent.
-std::optional<std::string> follow_current_application(VolumeControl& control, const VolumeWorkerSetup& setup) {
+std::optional<MediaApplication> follow_current_application(VolumeControl& control, const VolumeWorkerSetup& setup) {
     const bool published =
         setup.application_channel &&
-        setup.application_channel->set([notices = control.watch_notices()](std::optional<std::string> app) {
+        setup.application_channel->set([notices = control.watch_notices()](std::optional<MediaApplication> app) {
             return notices.send(WatchNotice::app_changed(std::move(app)));
         });
-    auto app_id = current_app_id(setup.media);
+    auto app = current_app(setup.media);
     if (published) {
-        (void)setup.application_channel->post_first(app_id);
+        (void)setup.application_channel->post_first(app);
     } else {
-        control.watch_notices().send(WatchNotice::app_changed(app_id));
+        control.watch_notices().send(WatchNotice::app_changed(app));
     }
-    return app_id;
+    return app;
 }
 
 // The application's volume when it has a session, else the master volume.
-std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::optional<std::string>& app_id) {
-    if (app_id) {
-        if (auto reading = control.read_app_volume(*app_id); reading && *reading) return **reading;
+std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::optional<MediaApplication>& app) {
+    if (app) {
+        if (auto reading = control.read_app_volume(*app); reading && *reading) return **reading;
     }
     if (auto master = control.read_master_volume()) return *master;
     return std::nullopt;
@@ -58,17 +59,17 @@ std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::
 void carry_out(VolumeControl& control, const VolumeCommand& command, const VolumeWorkerSetup& setup) {
     switch (command.kind) {
     case VolumeCommand::Kind::SetLevel:
-        (void)control.set_app_level(command.app_id, command.level);
+        (void)control.set_app_level(command.app, command.level);
         break;
     case VolumeCommand::Kind::SetMute:
-        (void)control.set_app_mute(command.app_id, command.muted);
+        (void)control.set_app_mute(command.app, command.muted);
         break;
     case VolumeCommand::Kind::AppChanged:
         break;
     }
     // No fallback to the master volume here: the device hears only about the
     // application it acts on.
-    if (auto reading = control.read_app_volume(command.app_id); reading && *reading) {
+    if (auto reading = control.read_app_volume(command.app); reading && *reading) {
         report_volume(*setup.state, setup.outbound, (*reading)->level, (*reading)->muted);
     }
 }
@@ -80,8 +81,8 @@ void run_volume_worker(VolumeWorkerSetup& setup) {
         return;
     }
     listen_for_changes(**control, setup);
-    const auto app_id = follow_current_application(**control, setup);
-    if (const auto reading = starting_volume(**control, app_id)) {
+    const auto app = follow_current_application(**control, setup);
+    if (const auto reading = starting_volume(**control, app)) {
         report_volume(*setup.state, setup.outbound, reading->level, reading->muted);
     }
     while (auto command = setup.commands.recv()) carry_out(**control, *command, setup);

@@ -25,12 +25,12 @@ PlatformResult<std::optional<SessionSnapshot>> read_current(const MediaWatcherHa
     return std::optional<SessionSnapshot>(std::move(*snapshot));
 }
 
-PlatformResult<std::optional<std::string>> read_current_app_id(const MediaWatcherHandle& watcher) {
+PlatformResult<std::optional<SessionApplication>> read_current_application(const MediaWatcherHandle& watcher) {
     const SessionRef session = watcher.current_session();
-    if (!session) return std::optional<std::string>{};
+    if (!session) return std::optional<SessionApplication>{};
     auto app_id = session->source_app_user_model_id();
     if (!app_id) return std::unexpected(std::move(app_id.error()));
-    return std::optional<std::string>(std::move(*app_id));
+    return std::optional<SessionApplication>({std::move(*app_id), session->source_process_id()});
 }
 
 bool has_session(const MediaWatcherHandle& watcher) { return watcher.current_session() != nullptr; }

@@ -4,6 +4,7 @@
 // it. Each call takes the watcher's current session for the length of one
 // platform call only.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,10 +19,18 @@ namespace olvex::media {
 // when it cannot be read. Errors are returned, not logged.
 [[nodiscard]] PlatformResult<std::optional<SessionSnapshot>> read_current(const MediaWatcherHandle& watcher);
 
+// The application of the current session and, where the platform knows it,
+// the process that plays for it.
+struct SessionApplication {
+    std::string app_id;
+    std::optional<std::uint32_t> process_id;
+};
+
 // The application of the current session: nothing when there is none, an
 // error when the session cannot say. Asks the session for nothing else, so a
 // player that does not answer other questions does not hold it up.
-[[nodiscard]] PlatformResult<std::optional<std::string>> read_current_app_id(const MediaWatcherHandle& watcher);
+[[nodiscard]] PlatformResult<std::optional<SessionApplication>> read_current_application(
+    const MediaWatcherHandle& watcher);
 
 // Whether the watcher holds a current session at this moment.
 [[nodiscard]] bool has_session(const MediaWatcherHandle& watcher);

@@ -108,6 +108,8 @@ public:
     [[nodiscard]] virtual bool is_same_session(const MediaSession& other) const { return this == &other; }
 
     [[nodiscard]] virtual PlatformResult<std::string> source_app_user_model_id() = 0;
+    // The process that owns the player, where the platform names one.
+    [[nodiscard]] virtual std::optional<std::uint32_t> source_process_id() { return std::nullopt; }
     [[nodiscard]] virtual PlatformResult<std::unique_ptr<MediaProperties>> try_get_media_properties() = 0;
     [[nodiscard]] virtual PlatformResult<std::unique_ptr<PlaybackInfo>> get_playback_info() = 0;
     [[nodiscard]] virtual PlatformResult<std::unique_ptr<TimelineProperties>> get_timeline_properties() = 0;

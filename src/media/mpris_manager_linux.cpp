@@ -316,8 +316,8 @@ private:
         const auto playing = read_playing(*proxy);
         const std::string desktop_entry = read_text_property(*proxy, ROOT_INTERFACE, "DesktopEntry");
         // Released after the lock if the player went away meanwhile.
-        auto session =
-            std::make_shared<MprisSession>(connection_, std::move(proxy), application_id(name, desktop_entry));
+        auto session = std::make_shared<MprisSession>(connection_, std::move(proxy), application_id(name, desktop_entry),
+                                                      pid != 0 ? std::optional(pid) : std::nullopt);
         ChangedAnswers changes;
         {
             std::lock_guard lock(mutex_);

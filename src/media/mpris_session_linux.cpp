@@ -100,8 +100,9 @@ PlatformResult<bool> refusal(const sdbus::Error& error) {
 }  // namespace
 
 MprisSession::MprisSession(std::shared_ptr<sdbus::IConnection> connection, std::unique_ptr<sdbus::IProxy> proxy,
-                           std::string application_id)
-    : connection_(std::move(connection)), proxy_(std::move(proxy)), application_id_(std::move(application_id)) {}
+                           std::string application_id, std::optional<std::uint32_t> process_id)
+    : connection_(std::move(connection)), proxy_(std::move(proxy)), application_id_(std::move(application_id)),
+      process_id_(process_id) {}
 
 MprisSession::~MprisSession() = default;
 

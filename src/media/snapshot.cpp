@@ -66,6 +66,7 @@ std::optional<double> read_rate(PlaybackInfo& playback) {
 // taken as its default.
 struct SessionReading {
     std::string source_app_id;
+    std::optional<std::uint32_t> source_process_id;
     std::string title;
     std::string artist;
     std::string album_title;
@@ -103,6 +104,7 @@ PlatformResult<SessionReading> fetch_reading(MediaSession& session) {
         if (reported_at && *reported_at != 0) reading.position_reported_at = *reported_at;
     }
     reading.source_app_id = value_or_default(session.source_app_user_model_id());
+    reading.source_process_id = session.source_process_id();
     reading.title = value_or_default((*properties)->title());
     reading.artist = value_or_default((*properties)->artist());
     reading.album_title = value_or_default((*properties)->album_title());
@@ -124,6 +126,7 @@ SessionSnapshot assemble_snapshot(SessionReading reading, DateTimeTicks now) {
     SessionSnapshot snapshot;
     snapshot.position = position_at(reading, now);
     snapshot.source_app_id = std::move(reading.source_app_id);
+    snapshot.source_process_id = reading.source_process_id;
     snapshot.title = std::move(reading.title);
     snapshot.artist = std::move(reading.artist);
     snapshot.album_title = std::move(reading.album_title);

@@ -21,6 +21,7 @@ inline constexpr std::int32_t PLATFORM_STATUS_PAUSED = 5;
 // give keeps the default shown here.
 struct SessionSnapshot {
     std::string source_app_id;
+    std::optional<std::uint32_t> source_process_id;
     std::string title;
     std::string artist;
     std::string album_title;

@@ -168,6 +168,10 @@ public:
         std::shared_ptr<EndpointNotificationSink> sink) = 0;
     // Never fails: what cannot be learnt is left absent.
     [[nodiscard]] virtual ProcessIdentity process_identity(std::uint32_t process_id) = 0;
+    // Whether `process_id` is `ancestor` itself or a process started below it
+    // (a browser plays from a child of the process that owns its media
+    // session); false where it cannot be learnt.
+    [[nodiscard]] virtual bool is_process_within(std::uint32_t process_id, std::uint32_t ancestor) = 0;
 };
 
 // The platform's process-wide entry points.

@@ -17,6 +17,7 @@
 
 #include "volume/audio_platform.hpp"
 #include "volume/echo_filter.hpp"
+#include "volume/process_tree_linux.hpp"
 #include "volume/pulse_connection_linux.hpp"
 #include "volume/pulse_link_linux.hpp"
 
@@ -227,13 +228,17 @@ public:
         return std::make_unique<DeviceRegistration>(link_->devices(), key);
     }
 
-    // What the process's own streams say: application.id stands in for the
-    // application user model id, application.process.binary for the
-    // executable.
+    // What the process's own streams say: the sandbox's application id (a
+    // Flatpak's, which is its desktop entry) stands in for the application
+    // user model id, application.process.binary for the executable.
     ProcessIdentity process_identity(std::uint32_t process_id) override {
         auto connection = link_->connection();
         if (!connection) return {};
         return (*connection)->process_identity(process_id);
+    }
+
+    bool is_process_within(std::uint32_t process_id, std::uint32_t ancestor) override {
+        return is_process_within_tree(process_id, ancestor);
     }
 
 private:

@@ -166,6 +166,8 @@ public:
     }
 
     ProcessIdentity process_identity(std::uint32_t process_id) override { return identify_process(process_id); }
+    // Never asked: the media sessions name no process here.
+    bool is_process_within(std::uint32_t, std::uint32_t) override { return false; }
 
 private:
     ComPtr<IMMDeviceEnumerator> enumerator_;

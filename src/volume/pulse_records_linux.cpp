@@ -14,6 +14,11 @@ namespace olvex::volume::pulse {
 
 namespace {
 
+// Set by PipeWire on the streams of a Flatpak sandbox: the sandbox's
+// application id, which is its desktop entry and which the sandboxed client
+// cannot forge.
+constexpr const char* PORTAL_APPLICATION_ID = "pipewire.access.portal.app_id";
+
 std::optional<std::string> property(const pa_proplist* properties, const char* key) {
     if (properties == nullptr) return std::nullopt;
     const char* value = pa_proplist_gets(properties, key);
@@ -53,7 +58,8 @@ StreamRecord stream_record(const pa_sink_input_info& info) {
     record.corked = info.corked != 0;
     record.process_id = process_id_of(property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
     record.process_binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
-    record.application_id = property(info.proplist, PA_PROP_APPLICATION_ID);
+    record.application_id = property(info.proplist, PORTAL_APPLICATION_ID);
+    if (!record.application_id) record.application_id = property(info.proplist, PA_PROP_APPLICATION_ID);
     record.application_name = property(info.proplist, PA_PROP_APPLICATION_NAME);
     record.media_name = property(info.proplist, PA_PROP_MEDIA_NAME);
     if (!record.media_name && info.name != nullptr) record.media_name = std::string(info.name);

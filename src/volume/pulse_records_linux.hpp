@@ -33,7 +33,9 @@ struct StreamRecord {
     bool corked = false;
     std::optional<std::uint32_t> process_id;
     std::optional<std::string> process_binary;  // application.process.binary
-    std::optional<std::string> application_id;  // application.id, reverse-DNS where set
+    // The sandbox's application id (pipewire.access.portal.app_id), else
+    // application.id; reverse-DNS where set.
+    std::optional<std::string> application_id;
     std::optional<std::string> application_name;
     std::optional<std::string> media_name;
     std::optional<std::string> media_role;

@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <string>
+#include <string_view>
 
 #include "base/text.hpp"
 #include "base/text_case.hpp"
@@ -25,11 +26,10 @@ bool identifier_contains(const AudioResult<std::string>& identifier, const std::
     return identifier && unicode_lowercase(*identifier).find(lowered_app_id) != std::string::npos;
 }
 
-}  // namespace
-
-bool session_matches_app(AudioSession& session, AudioSystem& system, std::string_view app_id) {
+bool matches_by_name(AudioSession& session, AudioSystem& system, const AudioResult<std::uint32_t>& process,
+                     std::string_view app_id) {
     ProcessIdentity identity;
-    if (const auto process = session.process_id()) identity = system.process_identity(*process);
+    if (process) identity = system.process_identity(*process);
     if (identity.app_user_model_id && ascii_iequals(*identity.app_user_model_id, app_id)) return true;
     if (identity.executable_name) return ascii_iequals(*identity.executable_name, app_id);
     if (identity.app_user_model_id || app_id.size() < SHORTEST_IDENTIFIER_MATCH) return false;
@@ -38,28 +38,36 @@ bool session_matches_app(AudioSession& session, AudioSystem& system, std::string
            identifier_contains(session.session_instance_identifier(), lowered);
 }
 
+}  // namespace
+
+bool session_matches_app(AudioSession& session, AudioSystem& system, const MediaApplication& app) {
+    const auto process = session.process_id();
+    if (matches_by_name(session, system, process, app.id)) return true;
+    return process && app.process_id && system.is_process_within(*process, *app.process_id);
+}
+
 AudioResult<std::vector<AudioSessionPtr>> app_sessions_on(AudioSessionManager& manager, AudioSystem& system,
-                                                          std::string_view app_id) {
+                                                          const MediaApplication& app) {
     auto sessions = manager.sessions();
     if (!sessions) return std::unexpected(std::move(sessions.error()));
     std::vector<AudioSessionPtr> matching;
     for (auto& session : *sessions) {
-        if (is_worth_considering(*session) && session_matches_app(*session, system, app_id)) {
+        if (is_worth_considering(*session) && session_matches_app(*session, system, app)) {
             matching.push_back(std::move(session));
         }
     }
     return matching;
 }
 
-AudioResult<std::vector<AudioSessionPtr>> find_app_sessions(AudioSystem& system, std::string_view app_id) {
+AudioResult<std::vector<AudioSessionPtr>> find_app_sessions(AudioSystem& system, const MediaApplication& app) {
     std::vector<AudioSessionPtr> found;
-    if (app_id.empty()) return found;
+    if (app.id.empty()) return found;
     auto devices = system.active_render_devices();
     if (!devices) return std::unexpected(std::move(devices.error()));
     for (auto& device : *devices) {
         auto manager = device->session_manager();
         if (!manager) continue;
-        auto sessions = app_sessions_on(**manager, system, app_id);
+        auto sessions = app_sessions_on(**manager, system, app);
         if (!sessions) return std::unexpected(std::move(sessions.error()));
         std::move(sessions->begin(), sessions->end(), std::back_inserter(found));
     }

@@ -16,18 +16,18 @@ bool CurrentApplicationChannel::is_set() const {
     return static_cast<bool>(poster_);
 }
 
-bool CurrentApplicationChannel::post(std::optional<std::string> app_id) const {
+bool CurrentApplicationChannel::post(std::optional<MediaApplication> app) const {
     std::lock_guard lock(mutex_);
-    return deliver(std::move(app_id));
+    return deliver(std::move(app));
 }
 
-bool CurrentApplicationChannel::post_first(std::optional<std::string> app_id) const {
+bool CurrentApplicationChannel::post_first(std::optional<MediaApplication> app) const {
     std::lock_guard lock(mutex_);
-    return !posted_ && deliver(std::move(app_id));
+    return !posted_ && deliver(std::move(app));
 }
 
-bool CurrentApplicationChannel::deliver(std::optional<std::string> app_id) const {
-    if (!poster_ || !poster_(std::move(app_id))) return false;
+bool CurrentApplicationChannel::deliver(std::optional<MediaApplication> app) const {
+    if (!poster_ || !poster_(std::move(app))) return false;
     posted_ = true;
     return true;
 }

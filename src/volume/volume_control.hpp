@@ -5,10 +5,10 @@
 
 #include <memory>
 #include <optional>
-#include <string_view>
 
 #include "base/channel.hpp"
 #include "volume/audio_platform.hpp"
+#include "volume/media_application.hpp"
 #include "volume/volume_watcher.hpp"
 
 namespace olvex::volume {
@@ -34,11 +34,11 @@ public:
     // The default output device's master volume and mute.
     [[nodiscard]] AudioResult<VolumeReading> read_master_volume();
     // The first session of the application; nothing when it has none.
-    [[nodiscard]] AudioResult<std::optional<VolumeReading>> read_app_volume(std::string_view app_id);
+    [[nodiscard]] AudioResult<std::optional<VolumeReading>> read_app_volume(const MediaApplication& app);
     // Sets every session of the application (level clamped to 0.0 to 1.0),
     // stopping at the first failure; yields whether there was any session.
-    AudioResult<bool> set_app_level(std::string_view app_id, float level);
-    AudioResult<bool> set_app_mute(std::string_view app_id, bool muted);
+    AudioResult<bool> set_app_level(const MediaApplication& app, float level);
+    AudioResult<bool> set_app_mute(const MediaApplication& app, bool muted);
 
     [[nodiscard]] MasterVolumeListeners& master_listeners() { return *master_listeners_; }
     [[nodiscard]] SessionVolumeListeners& session_listeners() { return *session_listeners_; }

@@ -29,7 +29,7 @@ public:
     bool act_on(WatchNotice notice) {
         switch (notice.kind) {
         case WatchNotice::Kind::AppChanged:
-            app_id_ = std::move(notice.app_id);
+            app_ = std::move(notice.app);
             watch_sessions_again();
             return true;
         case WatchNotice::Kind::DefaultDeviceChanged:
@@ -81,10 +81,10 @@ private:
     }
 
     void register_sessions() {
-        if (!app_id_ || app_id_->empty() || !session_manager_) return;
-        auto sessions = app_sessions_on(*session_manager_, *system_, *app_id_);
+        if (!app_ || app_->id.empty() || !session_manager_) return;
+        auto sessions = app_sessions_on(*session_manager_, *system_, *app_);
         if (!sessions) return;
-        auto sink = std::make_shared<SessionEventsCallback>(*app_id_, setup_.session_listeners, setup_.notices,
+        auto sink = std::make_shared<SessionEventsCallback>(app_->id, setup_.session_listeners, setup_.notices,
                                                             setup_.own_context);
         for (auto& session : *sessions) {
             if (auto registration = session->register_events(sink)) {
@@ -95,7 +95,7 @@ private:
 
     VolumeWatcherSetup& setup_;
     std::shared_ptr<AudioSystem> system_;
-    std::optional<std::string> app_id_;
+    std::optional<MediaApplication> app_;
     RegistrationPtr endpoint_volume_;
     std::unique_ptr<AudioSessionManager> session_manager_;
     RegistrationPtr session_creation_;

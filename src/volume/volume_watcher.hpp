@@ -13,6 +13,7 @@
 #include "base/channel.hpp"
 #include "base/listener_registry.hpp"
 #include "volume/audio_platform.hpp"
+#include "volume/media_application.hpp"
 
 namespace olvex::volume {
 
@@ -25,9 +26,9 @@ using SessionVolumeListeners = ListenerRegistry<std::function<void(const std::st
 struct WatchNotice {
     enum class Kind : std::uint8_t { AppChanged, DefaultDeviceChanged, Rescan, Stop };
     Kind kind = Kind::Rescan;
-    std::optional<std::string> app_id;  // AppChanged only; nothing when no media session is left
+    std::optional<MediaApplication> app;  // AppChanged only; nothing when no media session is left
 
-    [[nodiscard]] static WatchNotice app_changed(std::optional<std::string> app) {
+    [[nodiscard]] static WatchNotice app_changed(std::optional<MediaApplication> app) {
         return {Kind::AppChanged, std::move(app)};
     }
     bool operator==(const WatchNotice&) const = default;

@@ -166,7 +166,7 @@ TEST_F(EventHandlerTest, VolumeCommandsNeedASessionAndCarryItsApplication) {
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[0].kind, VolumeCommand::Kind::SetLevel);
     EXPECT_FLOAT_EQ(commands[0].level, 0.4f);
-    EXPECT_EQ(commands[0].app_id, "player.exe");
+    EXPECT_EQ(commands[0].app.id, "player.exe");
     EXPECT_EQ(commands[1], (VolumeCommand{VolumeCommand::Kind::SetMute, true, 0.0f, "player.exe"}));
 
     device(SetVolume{1e300});  // far beyond what a float holds

@@ -42,9 +42,9 @@ protected:
     }
 
     void connect_volume_watcher() {
-        applications_.set([this](std::optional<std::string> app) {
+        applications_.set([this](std::optional<volume::MediaApplication> app) {
             std::lock_guard lock(mutex_);
-            posted_.push_back(app.value_or("<no application>"));
+            posted_.push_back(app ? app->id : "<no application>");
             return true;
         });
     }
@@ -106,7 +106,7 @@ TEST_F(SubscriberTest, ANewSessionNamesItsApplicationThenTriggers) {
     for (const char* app : {"early.exe", "player.exe"}) {
         const auto command = commands_->try_recv();
         ASSERT_TRUE(command.has_value());
-        EXPECT_EQ(*command, (VolumeCommand{.kind = VolumeCommand::Kind::AppChanged, .app_id = app}));
+        EXPECT_EQ(*command, (VolumeCommand{.kind = VolumeCommand::Kind::AppChanged, .app = {.id = app}}));
     }
     EXPECT_TRUE(messages_now().empty());
     const auto fired = fired_->recv_for(5s);

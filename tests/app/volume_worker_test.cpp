@@ -155,11 +155,11 @@ TEST_F(VolumeWorkerTest, TheWatcherFollowsNewSessionsApplicationsAndTheDefaultDe
 
     const auto other = audio_->add_session("speakers", FakeAudioSessionData::of_process(OTHER));
     ASSERT_TRUE(applications_.is_set());
-    applications_.post("other.exe");
+    applications_.post(MediaApplication{.id = "other.exe"});
     EXPECT_TRUE(eventually([&] { return other.sink_count() == 1; }));
     applications_.post(std::nullopt);
     EXPECT_TRUE(eventually([&] { return other.sink_count() == 0; }));
-    applications_.post("other.exe");
+    applications_.post(MediaApplication{.id = "other.exe"});
 
     audio_->add_device("headphones");
     const auto on_headphones = audio_->add_session("headphones", FakeAudioSessionData::of_process(OTHER));
@@ -181,7 +181,7 @@ TEST_F(VolumeWorkerTest, AnApplicationChangeDuringTheFirstReadingIsFollowed) {
     media_->set_current(session);
     const auto player = audio_->add_session("speakers", FakeAudioSessionData::of_process(PLAYER));
     const auto other = audio_->add_session("speakers", FakeAudioSessionData::of_process(OTHER));
-    session->after_next_app_id_read([&] { applications_.post("other.exe"); });
+    session->after_next_app_id_read([&] { applications_.post(MediaApplication{.id = "other.exe"}); });
 
     start();
     ASSERT_TRUE(next_report());

@@ -162,6 +162,25 @@ protected:
         return std::pair{std::stoi(volume_match[1]), mute_match[1] == "yes"};
     }
 
+    // The index and the volume in percent of the stream whose process binary
+    // is `binary`, as pactl shows them.
+    [[nodiscard]] std::optional<std::pair<std::string, int>> stream_of(const std::string& binary) const {
+        static const std::regex volume(R"(Volume: [a-z-]+: [0-9]+ /\s*([0-9]+)%)");
+        const std::string heading = "Sink Input #";
+        const std::string listing = pulse_.pactl({"list", "sink-inputs"}).value_or("");
+        for (auto at = listing.find(heading); at != std::string::npos;) {
+            const auto next = listing.find(heading, at + 1);
+            const std::string block = listing.substr(at + heading.size(), next - at - heading.size());
+            std::smatch match;
+            if (block.find("application.process.binary = \"" + binary + '"') != std::string::npos &&
+                std::regex_search(block, match, volume)) {
+                return std::pair{block.substr(0, block.find('\n')), std::stoi(match[1])};
+            }
+            at = next;
+        }
+        return std::nullopt;
+    }
+
     [[nodiscard]] std::string first_stream_index() const {
         const std::string listing = pulse_.pactl({"list", "short", "sink-inputs"}).value_or("");
         return listing.substr(0, listing.find('\t'));
@@ -226,6 +245,39 @@ TEST_F(Desktop, VolumeAndMuteFromTheDeviceMoveThePlayersStreamAndAreReportedOnce
     EXPECT_EQ(stream_volume(), (std::pair{40, true}));
 
     ASSERT_TRUE(pulse_.pactl({"set-sink-input-volume", first_stream_index(), "70%"}));
+    volumes = events_of(lines_.collect(1500ms), "volume");
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 70.0, 0.1) << volumes[0];
+}
+
+// A browser plays from a child process with an executable of its own, not
+// from the process that owns its media session; the device's volume is that
+// stream's, and other streams are left alone.
+TEST_F(Desktop, VolumeFollowsAPlayerThatSoundsFromItsChildProcess) {
+    const auto sound_player = state_.path() / "sound-player";  // pacat, as paplay, under a name of its own
+    std::filesystem::copy_file("/usr/bin/pacat", sound_player);
+    const std::vector<std::string> silence{"--raw", "--format=s16le", "--rate=44100", "--channels=2", "/dev/zero"};
+    std::vector<std::string> unrelated_argv{"pacat"};
+    unrelated_argv.insert(unrelated_argv.end(), silence.begin(), silence.end());
+    std::vector<std::string> player_argv{OLVEX_STAND_IN_PLAYER, sound_player.string()};
+    player_argv.insert(player_argv.end(), silence.begin(), silence.end());
+
+    start_program();
+    ChildProcess unrelated(unrelated_argv, environment());
+    ChildProcess player(player_argv, environment());
+    EXPECT_NE(lines_.next_event("now_playing").find("Stand-in Song"), std::string::npos);
+    ASSERT_TRUE(wait_until([&] { return stream_of("sound-player") && stream_of("pacat"); }));
+    lines_.collect(1500ms);  // whatever the start brought
+
+    send(R"({"event":"set_volume","volume":40})");
+    auto volumes = events_of(lines_.collect(1500ms), "volume");
+    ASSERT_EQ(volumes.size(), 1U) << pulse_.pactl({"list", "sink-inputs"}).value_or("");
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 40.0, 0.1) << volumes[0];
+    EXPECT_EQ(stream_of("sound-player").value_or(std::pair{"", -1}).second, 40);
+    EXPECT_EQ(stream_of("pacat").value_or(std::pair{"", -1}).second, 100);
+
+    ASSERT_TRUE(pulse_.pactl({"set-sink-input-volume", stream_of("pacat").value().first, "55%"}));
+    ASSERT_TRUE(pulse_.pactl({"set-sink-input-volume", stream_of("sound-player").value().first, "70%"}));
     volumes = events_of(lines_.collect(1500ms), "volume");
     ASSERT_EQ(volumes.size(), 1U);
     EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 70.0, 0.1) << volumes[0];

@@ -193,6 +193,10 @@ public:
         const auto found = audio_->processes_.find(process_id);
         return found == audio_->processes_.end() ? ProcessIdentity{} : found->second;
     }
+    // The fake knows no parents: a process is within its own tree alone.
+    bool is_process_within(std::uint32_t process_id, std::uint32_t ancestor) override {
+        return process_id == ancestor;
+    }
 
 private:
     std::shared_ptr<FakeAudio> audio_;

@@ -22,6 +22,7 @@
 #include "fakes/fake_media_platform.hpp"
 #include "support/desktop_peers_linux.hpp"
 #include "volume/audio_platform.hpp"
+#include "volume/session_matching.hpp"
 
 namespace olvex::volume {
 namespace {
@@ -93,10 +94,12 @@ protected:
     }
 
     // Silence from /dev/zero for as long as the process lives.
-    ChildProcess play(const std::string& client, int channels = 2) const {
+    // `properties` are paplay's "--property=KEY=VALUE" options.
+    ChildProcess play(const std::string& client, int channels = 2, const std::vector<std::string>& properties = {}) const {
         std::vector<std::string> argv{"paplay", "--raw", "--format=s16le", "--rate=44100",
                                       "--channels=" + std::to_string(channels), "--client-name=" + client,
                                       "--stream-name=" + client + " stream"};
+        argv.insert(argv.end(), properties.begin(), properties.end());
         if (channels == 4) argv.emplace_back("--channel-map=front-left,front-right,rear-left,rear-right");
         argv.emplace_back("/dev/zero");
         return ChildProcess(std::move(argv), {"PULSE_SERVER=" + server_->server()});
@@ -163,6 +166,16 @@ TEST_F(PulseAudioTest, SinksAreDevicesAndTheirStreamsAreSessionsOfIdentifiedProc
     EXPECT_EQ(session->state(), AudioSessionState::active);
     EXPECT_EQ(system->process_identity(static_cast<std::uint32_t>(player.pid())).executable_name, "pacat");
     EXPECT_FALSE(system->process_identity(1).executable_name) << "a process that plays nothing";
+
+    // A Flatpak player is known by the sandbox's id, its desktop entry, over
+    // whatever application.id it claims.
+    ChildProcess sandboxed = play("sandboxed player", 2,
+                                  {"--property=pipewire.access.portal.app_id=org.example.Sandboxed",
+                                   "--property=application.id=org.example.Claimed"});
+    const auto sandboxed_session = session_of(*system, sandboxed.pid());
+    ASSERT_TRUE(sandboxed_session);
+    EXPECT_TRUE(session_matches_app(*sandboxed_session, *system, {.id = "org.example.sandboxed"}));
+    EXPECT_FALSE(session_matches_app(*sandboxed_session, *system, {.id = "org.example.Claimed"}));
 
     auto other = system->active_render_devices().value().at(1)->session_manager().value()->sessions();
     ASSERT_TRUE(other);
@@ -437,7 +450,7 @@ protected:
     }
 
     void set_level(float level) {
-        commands_->send(VolumeCommand{VolumeCommand::Kind::SetLevel, false, level, "pacat"});
+        commands_->send(VolumeCommand{VolumeCommand::Kind::SetLevel, false, level, {.id = "pacat"}});
     }
 
     std::optional<device::Volume> next_report(std::chrono::milliseconds wait) {

@@ -27,7 +27,7 @@ bool matches(FakeAudioSessionData data, std::string_view app_id) {
     auto system = audio->backend()->open_audio_system().value();
     auto device = std::move(system->active_render_devices().value().front());
     auto sessions = device->session_manager().value()->sessions().value();
-    return session_matches_app(*sessions.front(), *system, app_id);
+    return session_matches_app(*sessions.front(), *system, {.id = std::string(app_id)});
 }
 
 FakeAudioSessionData of_process(std::uint32_t pid) { return FakeAudioSessionData::of_process(pid); }
@@ -66,13 +66,13 @@ TEST(SessionMatching, FindsSessionsOnEveryActiveDeviceButNeverSystemSoundsOrExpi
     audio->add_session("hdmi", of_process(10));
     audio->add_session("headphones", of_process(11));
     auto system = audio->backend()->open_audio_system().value();
-    const auto found = find_app_sessions(*system, "spotify.exe");
+    const auto found = find_app_sessions(*system, {.id = "spotify.exe"});
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->size(), 3u);  // speakers, then the inactive one and process 11 on headphones
-    EXPECT_EQ(find_app_sessions(*system, "").value().size(), 0u);
+    EXPECT_EQ(find_app_sessions(*system, {}).value().size(), 0u);
 
     audio->fail_listing(true);
-    EXPECT_FALSE(find_app_sessions(*system, "spotify.exe").has_value());
+    EXPECT_FALSE(find_app_sessions(*system, {.id = "spotify.exe"}).has_value());
 }
 
 }  // namespace

@@ -1,0 +1,14 @@
+#pragma once
+
+// The application a media session reading names, as the volume side takes it.
+
+#include "media/snapshot.hpp"
+#include "volume/media_application.hpp"
+
+namespace olvex {
+
+[[nodiscard]] inline volume::MediaApplication application_of(const media::SessionSnapshot& snapshot) {
+    return {snapshot.source_app_id, snapshot.source_process_id};
+}
+
+}  // namespace olvex
