@@ -134,7 +134,7 @@ TEST_F(EventHandlerTest, AnUnreadableSessionIsAskedOncePerResyncAndKeepsItsVolum
     device(SetVolume{40});
     const auto commands = volume_commands();
     ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(commands[0].app_id, "player.exe");
+    EXPECT_EQ(commands[0].app.id, "player.exe");
 }
 
 TEST_F(EventHandlerTest, MediaCommandsReachTheSession) {
