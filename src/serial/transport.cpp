@@ -65,6 +65,9 @@ void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const
             // An idle line must cost nothing: the thread sleeps in the port
             // until a byte comes, the device goes, or the writer ends.
             const auto woke = port->wait_for_input();
+            // Wine's serial driver now and then ends a waiting read with a
+            // time-out; like every time-out, it only means "nothing yet".
+            if (!woke && woke.error().is_timeout()) continue;
             if (!woke) return went_away(woke.error());
             if (!*woke) return;
             continue;

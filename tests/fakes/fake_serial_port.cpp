@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace olvex::testing_support {
 
@@ -50,6 +51,8 @@ public:
 
     PortResult<bool> wait_for_input() override {
         std::unique_lock lock(line_->mutex_);
+        if (std::exchange(line_->time_out_next_wait_, false))
+            return std::unexpected(PortError{PortError::Kind::timeout, "timed out"});
         line_->changed_.wait(lock, [&] { return *interrupted_ || line_->gone_ || !line_->incoming_.empty(); });
         if (*interrupted_) return false;
         if (line_->gone_) return gone();
@@ -129,6 +132,11 @@ void FakeSerialLine::unplug() {
         gone_ = true;
     }
     changed_.notify_all();
+}
+
+void FakeSerialLine::time_out_next_wait() {
+    std::lock_guard lock(mutex_);
+    time_out_next_wait_ = true;
 }
 
 void FakeSerialLine::set_write_mode(WriteMode mode, std::chrono::milliseconds trickle_interval) {

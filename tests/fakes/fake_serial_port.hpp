@@ -34,6 +34,9 @@ public:
     // The device goes away: every later call on every handle fails with "gone".
     void unplug();
     void set_write_mode(WriteMode mode, std::chrono::milliseconds trickle_interval = {});
+    // The next wait for input ends with a time-out, as Wine's serial driver
+    // sometimes ends a waiting read.
+    void time_out_next_wait();
     // Called, outside the line's lock, with each piece once it was accepted.
     void on_write(std::function<void(const std::string&)> callback);
 
@@ -58,6 +61,7 @@ private:
     std::chrono::steady_clock::time_point last_trickle_{};
     std::function<void(const std::string&)> on_write_;
     bool gone_ = false;
+    bool time_out_next_wait_ = false;
     int handles_open_ = 0;
 };
 

@@ -121,6 +121,18 @@ TEST_F(Connection, UnplugIsReportedOnceAndClosesTheReaderQueue) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "serial: COM7 went away: unplugged\n");
 }
 
+// Time-outs are never reported: a wait that ends with one is simply
+// waited again.
+TEST_F(Connection, ATimeOutWhileWaitingForInputIsNotADeparture) {
+    line->time_out_next_wait();
+    testing::internal::CaptureStderr();
+    auto connection = open();
+    line->receive("ping");
+    auto chunk = connection.reader_queue.recv_for(10s);
+    EXPECT_EQ(chunk, Bytes("ping"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST_F(Connection, AStalledWriterEndsTheReaderToo) {
     auto connection = open();
     line->set_write_mode(FakeSerialLine::WriteMode::accept_nothing);
