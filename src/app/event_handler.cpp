@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/playing_application.hpp"
 #include "app/track_announcer.hpp"
 #include "media/commands.hpp"
 #include "tray/tray.hpp"
@@ -15,7 +16,7 @@ namespace {
 void send_volume_command(const SessionContext& context, volume::VolumeCommand command) {
     auto application = media::read_current_application(context.media);
     if (!application || !*application) return;
-    command.app = {std::move((*application)->app_id), (*application)->process_id};
+    command.app = application_of(std::move(**application));
     context.volume_commands.send(std::move(command));
 }
 

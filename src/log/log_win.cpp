@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/executable_path_win.hpp"
 #include "log/log.hpp"
 #include "log/log_platform.hpp"
 #include "log/log_win.hpp"
@@ -23,20 +24,6 @@ std::atomic<FolderWriteCheck> folder_write_check_replacement{nullptr};
 // every write lands at the end of the file and nothing can be overwritten.
 constexpr DWORD APPEND_ONLY_ACCESS = 0x120114;
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::wstring executable_path() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        if (buffer.size() >= 32768) return {};  // longer than any Windows path
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 // Access rights and read-only attributes alone do not tell (inherited
 // permissions, virtual stores, read-only media), so the folder is asked with a

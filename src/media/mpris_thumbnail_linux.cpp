@@ -12,6 +12,8 @@
 
 #include <fmt/format.h>
 
+#include "base/unique_fd_linux.hpp"
+
 namespace olvex::media::mpris {
 
 namespace {
@@ -20,21 +22,9 @@ Error system_error(std::string_view what, int code) {
     return Error{fmt::format("{}: {} (0x{:08X})", what, std::strerror(code), static_cast<unsigned>(code))};
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { ::close(fd_); }
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 class FileThumbnailStream final : public ThumbnailStream {
 public:
-    FileThumbnailStream(std::unique_ptr<FileDescriptor> file, std::uint64_t size)
+    FileThumbnailStream(std::unique_ptr<UniqueFd> file, std::uint64_t size)
         : file_(std::move(file)), size_(size) {}
 
     PlatformResult<std::uint64_t> size() override { return size_; }
@@ -55,7 +45,7 @@ public:
     }
 
 private:
-    std::unique_ptr<FileDescriptor> file_;
+    std::unique_ptr<UniqueFd> file_;
     std::uint64_t size_;
 };
 
@@ -68,7 +58,7 @@ public:
     PlatformResult<std::unique_ptr<ThumbnailStream>> open_read() override {
         const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) return std::unexpected(system_error("could not open the cover art", errno));
-        auto file = std::make_unique<FileDescriptor>(fd);
+        auto file = std::make_unique<UniqueFd>(fd);
         struct stat status {};
         if (::fstat(fd, &status) != 0) return std::unexpected(system_error("could not inspect the cover art", errno));
         if (!S_ISREG(status.st_mode)) return make_error("the cover art is not a regular file");

@@ -28,6 +28,7 @@
 #include <system_error>
 
 #include "base/text.hpp"
+#include "base/unique_fd_linux.hpp"
 
 namespace olvex::serial {
 
@@ -262,29 +263,22 @@ std::expected<std::vector<TtyEntry>, Error> ttys_with_a_device() {
 class DevNodeWatch {
 public:
     DevNodeWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        if (fd_ >= 0 && ::inotify_add_watch(fd_, "/dev", IN_CREATE | IN_DELETE | IN_MOVE) < 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    DevNodeWatch(const DevNodeWatch&) = delete;
-    DevNodeWatch& operator=(const DevNodeWatch&) = delete;
-    ~DevNodeWatch() {
-        if (fd_ >= 0) ::close(fd_);
+        watching_ = fd_.get() >= 0 && ::inotify_add_watch(fd_.get(), "/dev", IN_CREATE | IN_DELETE | IN_MOVE) >= 0;
     }
 
     // Takes in what happened since the last call; a queue overflow is an
     // event too.
     bool changed() {
-        if (fd_ < 0) return true;
+        if (!watching_) return true;
         bool any = false;
         alignas(inotify_event) std::array<char, 4096> events{};
-        while (::read(fd_, events.data(), events.size()) > 0) any = true;
+        while (::read(fd_.get(), events.data(), events.size()) > 0) any = true;
         return any;
     }
 
 private:
-    int fd_;
+    UniqueFd fd_;
+    bool watching_ = false;
 };
 
 // Should a tty ever appear without a node event (a /dev put together by

@@ -28,6 +28,7 @@
 #include <string>
 #include <utility>
 
+#include "base/unique_fd_linux.hpp"
 #include "serial/serial_port.hpp"
 
 namespace olvex::serial {
@@ -153,22 +154,6 @@ PortResult<void> assert_dtr(int fd) {
     if (::ioctl(fd, TIOCMBIS, &bits) == 0 || errno == ENOTTY || errno == EINVAL) return {};
     return fail_errno(errno);
 }
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&&) = delete;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    [[nodiscard]] int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
 
 PortResult<std::shared_ptr<const UniqueFd>> make_interrupt_fd() {
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -4,24 +4,12 @@
 
 #include <string>
 
+#include "base/executable_path_win.hpp"
 #include "base/platform_error_win.hpp"
 
 namespace olvex::tray {
 
 namespace {
-
-std::wstring this_executable() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 std::wstring read_run_value() {
     DWORD size = 0;
@@ -61,7 +49,7 @@ bool same_path(const std::wstring& left, const std::wstring& right) {
 }  // namespace
 
 bool starts_at_logon() {
-    const std::wstring executable = this_executable();
+    const std::wstring executable = executable_path();
     const std::wstring value = read_run_value();
     return !executable.empty() && !value.empty() && same_path(program_of(value), executable);
 }
@@ -69,7 +57,7 @@ bool starts_at_logon() {
 std::expected<void, Error> set_start_at_logon(bool start) {
     LSTATUS status = ERROR_SUCCESS;
     if (start) {
-        const std::wstring executable = this_executable();
+        const std::wstring executable = executable_path();
         if (executable.empty()) return make_error(describe_win32_error(GetLastError()));
         const std::wstring command_line = L'"' + executable + L'"';
         status = RegSetKeyValueW(HKEY_CURRENT_USER, RUN_KEY, RUN_VALUE_NAME, REG_SZ, command_line.c_str(),

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <utility>
 
+#include "base/unique_fd_linux.hpp"
 #include "log/log.hpp"
 #include "tray/status_notifier_linux.hpp"
 #include "tray/tray.hpp"
@@ -33,20 +34,6 @@ sigset_t quit_signals() {
     sigaddset(&signals, SIGTERM);
     return signals;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // The running tray's wake-up, which other threads post to. The window value
 // the handle publishes is the wake-up's descriptor plus one (0 means none).
@@ -160,8 +147,8 @@ std::expected<void, Error> run_tray(std::shared_ptr<TrayHandle> handle, std::vec
     // process would end by the signal instead of with status 0.
     const sigset_t signals = quit_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const FileDescriptor signal_fd(::signalfd(-1, &signals, SFD_CLOEXEC));
-    const FileDescriptor wake_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    const UniqueFd signal_fd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    const UniqueFd wake_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (signal_fd.get() < 0 || wake_fd.get() < 0) {
         return make_error(std::string("the tray cannot wait for events: ") + std::strerror(errno));
     }
