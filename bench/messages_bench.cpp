@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace olvex::device;
+using namespace olvex::protocol;
 
 // Base64 text of a 128 by 128 picture: 16384 bytes become 21848 characters.
 std::string art_data() {

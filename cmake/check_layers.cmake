@@ -1,7 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
 # The layering test: cmake -DSOURCE_DIR=<project> -P check_layers.cmake.
 # Fails, naming file and line, on every #include "folder/..." in src/ or app/
-# that reaches a folder of src/ its own folder may not include from.
+# that reaches a folder of src/ its own folder may not include from, and on
+# every namespace of src/ that does not say where its file lives.
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 olvex_read_layers(${SOURCE_DIR}/src/layers.txt)
 
@@ -11,6 +12,28 @@ foreach(folder IN LISTS src_folders)
     message(SEND_ERROR "src/${folder}/ is no layer: give it a line in src/layers.txt")
   endif()
 endforeach()
+
+# src/<folder>/ declares olvex::<folder> or a namespace inside it. base and log
+# are the vocabulary every layer uses unqualified: they live in olvex itself and
+# may open nested namespaces of their own, but none that names another folder.
+set(OLVEX_ROOT_LAYERS base log)
+function(olvex_check_namespace file number folder namespace)
+  string(REGEX MATCH "^olvex(::([A-Za-z0-9_]+))?" _ ${namespace})
+  set(first ${CMAKE_MATCH_2})
+  if(folder IN_LIST OLVEX_ROOT_LAYERS)
+    set(fits TRUE)
+    if(first IN_LIST OLVEX_LAYERS)
+      set(fits FALSE)
+    endif()
+  else()
+    string(COMPARE EQUAL "${first}" "${folder}" fits)
+  endif()
+  if(NOT fits)
+    message(SEND_ERROR "${file}:${number}: namespace ${namespace} in src/${folder}/ (expected olvex::${folder})")
+    math(EXPR violations "${violations} + 1")
+    set(violations ${violations} PARENT_SCOPE)
+  endif()
+endfunction()
 
 file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/src/*.[ch]pp ${SOURCE_DIR}/app/*.[ch]pp)
 set(violations 0)
@@ -26,6 +49,9 @@ foreach(file IN LISTS files)
   set(number 0)
   foreach(line IN LISTS lines)
     math(EXPR number "${number} + 1")
+    if(file MATCHES "^src/" AND line MATCHES "^namespace (olvex[A-Za-z0-9_:]*)")
+      olvex_check_namespace(${file} ${number} ${folder} ${CMAKE_MATCH_1})
+    endif()
     if(NOT line MATCHES "^[ \t]*#[ \t]*include[ \t]*\"([^/\"]+)/")
       continue()
     endif()
@@ -38,6 +64,6 @@ foreach(file IN LISTS files)
 endforeach()
 list(LENGTH files checked)
 if(violations GREATER 0)
-  message(FATAL_ERROR "${violations} include(s) against the layering")
+  message(FATAL_ERROR "${violations} include(s) or namespace(s) against the layering")
 endif()
-message(STATUS "${checked} files: every include follows src/layers.txt")
+message(STATUS "${checked} files: every include follows src/layers.txt, every namespace its folder")

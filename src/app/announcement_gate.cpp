@@ -1,6 +1,6 @@
 #include "app/announcement_gate.hpp"
 
-namespace olvex::art {
+namespace olvex::app {
 
 std::uint64_t AnnouncementGate::begin() const {
     std::lock_guard lock(mutex_);
@@ -20,4 +20,4 @@ void AnnouncementGate::close_turns(const std::function<void()>& step) {
     step();
 }
 
-}  // namespace olvex::art
+}  // namespace olvex::app

@@ -4,7 +4,7 @@
 #include <functional>
 #include <mutex>
 
-namespace olvex::art {
+namespace olvex::app {
 
 // Keeps a track announcement from landing after "nothing plays": the steps of
 // an announcement and the nothing-plays messages run one at a time through
@@ -28,4 +28,4 @@ private:
     std::uint64_t turn_ = 0;
 };
 
-}  // namespace olvex::art
+}  // namespace olvex::app

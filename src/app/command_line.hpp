@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-namespace olvex {
+namespace olvex::app {
 
 // Answers `arguments` (the command line without the program's name): the
 // exit status when the program is to end at once, after writing its answer
@@ -15,4 +15,4 @@ namespace olvex {
 // 2); nothing when the program is to run.
 [[nodiscard]] std::optional<int> answer_command_line(std::span<const std::string_view> arguments);
 
-}  // namespace olvex
+}  // namespace olvex::app

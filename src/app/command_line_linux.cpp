@@ -7,7 +7,7 @@
 #include "base/standard_streams.hpp"
 #include "serial/port_list.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 namespace {
 
@@ -43,4 +43,4 @@ std::optional<int> answer_command_line(std::span<const std::string_view> argumen
     return 2;
 }
 
-}  // namespace olvex
+}  // namespace olvex::app

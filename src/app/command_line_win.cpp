@@ -1,9 +1,9 @@
 #include "app/command_line.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 // A GUI program has no console to answer on; whatever started it with
 // arguments gets the program.
 std::optional<int> answer_command_line(std::span<const std::string_view>) { return std::nullopt; }
 
-}  // namespace olvex
+}  // namespace olvex::app

@@ -7,7 +7,7 @@
 #include "media/commands.hpp"
 #include "tray/tray.hpp"
 
-namespace olvex::device {
+namespace olvex::app {
 
 namespace {
 
@@ -20,41 +20,43 @@ void send_volume_command(const SessionContext& context, volume::VolumeCommand co
     context.volume_commands.send(std::move(command));
 }
 
-void send_lock(const SessionContext& context) { context.outbound.send(Lock{context.media.is_session_locked()}); }
+void send_lock(const SessionContext& context) {
+    context.outbound.send(protocol::Lock{context.media.is_session_locked()});
+}
 
 // Carries out one device command; one overload per event.
 struct DeviceCommandRunner {
     const SessionContext& context;
 
-    void operator()(const PlayPause&) const { (void)media::toggle_play_pause(context.media); }
-    void operator()(const Next&) const { (void)media::skip_next(context.media); }
-    void operator()(const Previous&) const { (void)media::skip_previous(context.media); }
-    void operator()(const Seek& seek) const { media::seek_to_seconds(context.media, seek.position_s); }
-    void operator()(const SeekRelative& seek) const { media::seek_to_fraction(context.media, seek.position); }
+    void operator()(const protocol::PlayPause&) const { (void)media::toggle_play_pause(context.media); }
+    void operator()(const protocol::Next&) const { (void)media::skip_next(context.media); }
+    void operator()(const protocol::Previous&) const { (void)media::skip_previous(context.media); }
+    void operator()(const protocol::Seek& seek) const { media::seek_to_seconds(context.media, seek.position_s); }
+    void operator()(const protocol::SeekRelative& seek) const { media::seek_to_fraction(context.media, seek.position); }
 
-    void operator()(const SetVolume& set) const {
+    void operator()(const protocol::SetVolume& set) const {
         // Clamped while still a double: a device value beyond float's range
         // must not reach the conversion.
         const auto percent = static_cast<float>(std::clamp(set.volume, 0.0, 100.0));
         send_volume_command(context, {volume::VolumeCommand::Kind::SetLevel, false, percent / 100.0f, {}});
     }
 
-    void operator()(const SetMute& set) const {
+    void operator()(const protocol::SetMute& set) const {
         send_volume_command(context, {volume::VolumeCommand::Kind::SetMute, set.muted, 0.0f, {}});
     }
 
-    void operator()(const SetLock& set) const {
+    void operator()(const protocol::SetLock& set) const {
         context.media.set_session_lock(set.locked);
         send_lock(context);
     }
 
-    void operator()(const Resync& resync) const { push_state(context, resync.what); }
+    void operator()(const protocol::Resync& resync) const { push_state(context, resync.what); }
 
     // A hello_ack after the handshake means nothing.
-    void operator()(const HelloAck&) const {}
+    void operator()(const protocol::HelloAck&) const {}
 };
 
-void handle_device_event(const SessionContext& context, const DeviceEvent& event) {
+void handle_device_event(const SessionContext& context, const protocol::DeviceEvent& event) {
     std::visit(DeviceCommandRunner{context}, event);
 }
 
@@ -62,7 +64,7 @@ void handle_device_event(const SessionContext& context, const DeviceEvent& event
 
 void push_state(const SessionContext& context, std::uint8_t what) {
     bool unreadable = false;
-    if (what & resync_what::NOW_PLAYING) {
+    if (what & protocol::resync_what::NOW_PLAYING) {
         const auto current = media::read_current(context.media);
         unreadable = !current.has_value();
         if (current && *current) context.outbound.send(media::now_playing_from(*current));
@@ -70,25 +72,25 @@ void push_state(const SessionContext& context, std::uint8_t what) {
     // A session that could not be read just now is not asked again for its
     // art: a player that does not answer would make the device wait out a
     // second time limit before its volume and lock.
-    if ((what & resync_what::ART) && !unreadable) {
-        if (auto art = art::current_art(context.media)) context.outbound.send(Art{std::move(*art)});
+    if ((what & protocol::resync_what::ART) && !unreadable) {
+        if (auto art = app::current_art(context.media)) context.outbound.send(protocol::Art{std::move(*art)});
     }
-    if (what & resync_what::VOLUME) {
+    if (what & protocol::resync_what::VOLUME) {
         const auto reading = context.volume_state->read();
-        context.outbound.send(volume_message(reading.level, reading.muted));
+        context.outbound.send(protocol::volume_message(reading.level, reading.muted));
     }
-    if (what & resync_what::LOCK) send_lock(context);
+    if (what & protocol::resync_what::LOCK) send_lock(context);
 }
 
-void handle_link_event(const SessionContext& context, LinkEvent event) {
-    if (std::holds_alternative<Connected>(event)) {
+void handle_link_event(const SessionContext& context, device::LinkEvent event) {
+    if (std::holds_alternative<device::Connected>(event)) {
         tray::set_tray_icon(tray::ICON_CONNECTED);
         push_state(context, FULL_STATE);
-    } else if (std::holds_alternative<Disconnected>(event)) {
+    } else if (std::holds_alternative<device::Disconnected>(event)) {
         tray::set_tray_icon(tray::ICON_NO_DEVICE);
     } else {
-        handle_device_event(context, std::get<Device>(event).event);
+        handle_device_event(context, std::get<device::Device>(event).event);
     }
 }
 
-}  // namespace olvex::device
+}  // namespace olvex::app

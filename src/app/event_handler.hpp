@@ -12,27 +12,28 @@
 #include "volume/volume_command.hpp"
 #include "volume/volume_state.hpp"
 
-namespace olvex::device {
+namespace olvex::app {
 
 // What the handler works with; it lives on the device session's thread.
 struct SessionContext {
     media::MediaWatcherHandle media;
-    Sender<HostMessage> outbound;
+    Sender<protocol::HostMessage> outbound;
     Sender<volume::VolumeCommand> volume_commands;
     std::shared_ptr<volume::VolumeState> volume_state;
 };
 
 // Everything a full state push can carry, in the order it is sent.
 inline constexpr std::uint8_t FULL_STATE =
-    resync_what::NOW_PLAYING | resync_what::ART | resync_what::VOLUME | resync_what::LOCK;
+    protocol::resync_what::NOW_PLAYING | protocol::resync_what::ART | protocol::resync_what::VOLUME |
+    protocol::resync_what::LOCK;
 
 // Handles one link event. Results of media commands are ignored, and a failed
 // send is dropped.
-void handle_link_event(const SessionContext& context, LinkEvent event);
+void handle_link_event(const SessionContext& context, device::LinkEvent event);
 
 // Sends the items of `what` (resync bits) in their fixed order: now_playing
 // and art only when there is a session (and a picture for art), then the
 // volume and the lock.
 void push_state(const SessionContext& context, std::uint8_t what);
 
-}  // namespace olvex::device
+}  // namespace olvex::app

@@ -8,7 +8,7 @@
 #include "media/snapshot.hpp"
 #include "volume/media_application.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 [[nodiscard]] inline volume::MediaApplication application_of(const media::SessionSnapshot& snapshot) {
     return {snapshot.source_app_id, snapshot.source_process_id};
@@ -18,4 +18,4 @@ namespace olvex {
     return {std::move(application.app_id), application.process_id};
 }
 
-}  // namespace olvex
+}  // namespace olvex::app

@@ -18,7 +18,7 @@
 #include "tray/tray.hpp"
 #include "volume/audio_platform.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 namespace {
 
@@ -53,7 +53,7 @@ int run_program(const ProgramPlatform& platform) {
     tray::prepare_quit_signals();  // before any thread starts, so every thread inherits it
 
     auto [volume_commands, volume_command_receiver] = channel<volume::VolumeCommand>();
-    auto [outbound, outbound_receiver] = channel<device::HostMessage>();
+    auto [outbound, outbound_receiver] = channel<protocol::HostMessage>();
 
     auto manager = platform.start_media_platform();
     if (!manager) return start_up_failed(manager.error());
@@ -65,20 +65,20 @@ int run_program(const ProgramPlatform& platform) {
     std::vector<tray::MenuEntry> menu{{tray::COMMAND_QUIT, "Quit"}};
 
     const auto volume_state = std::make_shared<volume::VolumeState>();
-    volume::start_volume_worker({volume::platform_audio_backend(), std::move(volume_command_receiver), outbound,
+    app::start_volume_worker({volume::platform_audio_backend(), std::move(volume_command_receiver), outbound,
                                  volume_state, *media});
 
-    const device::SessionContext context{*media, outbound, volume_commands, volume_state};
+    const app::SessionContext context{*media, outbound, volume_commands, volume_state};
     auto link = device::start_device_session(
-        [context](device::LinkEvent event) { device::handle_link_event(context, std::move(event)); });
+        [context](device::LinkEvent event) { app::handle_link_event(context, std::move(event)); });
 
     const auto set_tooltip = [](std::string title) { tray::set_tray_tooltip(std::move(title)); };
-    const auto announcements = std::make_shared<art::AnnouncementGate>();
-    auto debouncer = media::TrackDebouncer::start(
+    const auto announcements = std::make_shared<app::AnnouncementGate>();
+    auto debouncer = app::TrackDebouncer::start(
         TRACK_QUIET_PERIOD,
-        art::make_track_announcer(outbound, *media, set_tooltip, announcements),
+        app::make_track_announcer(outbound, *media, set_tooltip, announcements),
         [] { log_message("debounce: on_fire panicked, event dropped"); });
-    media->subscribe(media::make_media_subscriber(
+    media->subscribe(app::make_media_subscriber(
         {outbound, volume_commands, debouncer, &volume::current_application_channel(), announcements, set_tooltip}));
     start_outbound_pump(std::move(outbound_receiver), std::move(link));
 
@@ -87,4 +87,4 @@ int run_program(const ProgramPlatform& platform) {
     return 0;
 }
 
-}  // namespace olvex
+}  // namespace olvex::app

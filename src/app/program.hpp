@@ -5,7 +5,7 @@
 
 #include "media/media_platform.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 // What the program reaches the media platform through; tests replace it.
 struct ProgramPlatform {
@@ -20,4 +20,4 @@ struct ProgramPlatform {
 // "already running", when another copy runs in the user's session.
 [[nodiscard]] int run_program(const ProgramPlatform& platform = {});
 
-}  // namespace olvex
+}  // namespace olvex::app

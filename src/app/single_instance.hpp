@@ -1,6 +1,6 @@
 #pragma once
 
-namespace olvex {
+namespace olvex::app {
 
 // Claims, for the rest of the process, the place of the one copy of the
 // program that runs in this user's session. False when another copy holds
@@ -12,4 +12,4 @@ namespace olvex {
 // The platform's claim itself, made once by claim_single_instance.
 [[nodiscard]] bool take_single_instance_claim();
 
-}  // namespace olvex
+}  // namespace olvex::app

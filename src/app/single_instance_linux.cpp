@@ -9,7 +9,7 @@
 #include "base/environment.hpp"
 #include "log/log.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 namespace {
 
@@ -39,4 +39,4 @@ bool take_single_instance_claim() {
     return true;
 }
 
-}  // namespace olvex
+}  // namespace olvex::app

@@ -2,7 +2,7 @@
 
 #include "app/single_instance.hpp"
 
-namespace olvex {
+namespace olvex::app {
 
 namespace {
 
@@ -24,4 +24,4 @@ bool take_single_instance_claim() {
     return true;
 }
 
-}  // namespace olvex
+}  // namespace olvex::app

@@ -6,7 +6,7 @@
 #include "app/playing_application.hpp"
 #include "tray/tray.hpp"
 
-namespace olvex::media {
+namespace olvex::app {
 
 namespace {
 
@@ -15,8 +15,8 @@ void on_no_session(const MediaSubscriberOutputs& outputs) {
     outputs.debouncer->cancel();
     const auto nothing_plays = [&] {
         if (outputs.set_tooltip) outputs.set_tooltip(std::string(tray::INITIAL_TOOLTIP));
-        outputs.outbound.send(now_playing_from(std::nullopt));
-        outputs.outbound.send(device::Art{});
+        outputs.outbound.send(media::now_playing_from(std::nullopt));
+        outputs.outbound.send(protocol::Art{});
     };
     if (outputs.announcements) {
         outputs.announcements->close_turns(nothing_plays);
@@ -25,7 +25,7 @@ void on_no_session(const MediaSubscriberOutputs& outputs) {
     }
 }
 
-void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot snapshot) {
+void on_session_attached(const MediaSubscriberOutputs& outputs, media::SessionSnapshot snapshot) {
     const auto app = application_of(snapshot);
     if (outputs.application_channel) outputs.application_channel->post(app);
     outputs.volume_commands.send(volume::VolumeCommand{.kind = volume::VolumeCommand::Kind::AppChanged, .app = app});
@@ -34,24 +34,24 @@ void on_session_attached(const MediaSubscriberOutputs& outputs, SessionSnapshot 
 
 }  // namespace
 
-Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
-    return [outputs = std::move(outputs)](std::optional<SessionSnapshot> snapshot, SessionChange change) {
+media::Subscriber make_media_subscriber(MediaSubscriberOutputs outputs) {
+    return [outputs = std::move(outputs)](std::optional<media::SessionSnapshot> snapshot, media::SessionChange change) {
         // Told first, as when the device itself lets go of the lock.
-        if (change == SessionChange::LockReleased) outputs.outbound.send(device::Lock{false});
+        if (change == media::SessionChange::LockReleased) outputs.outbound.send(protocol::Lock{false});
         if (!snapshot) return on_no_session(outputs);
         switch (change) {
-        case SessionChange::PlaybackInfoChanged:
-        case SessionChange::TimelinePropertiesChanged:
+        case media::SessionChange::PlaybackInfoChanged:
+        case media::SessionChange::TimelinePropertiesChanged:
             outputs.outbound.send(now_playing_from(snapshot));
             return;
-        case SessionChange::SessionAttached:
-        case SessionChange::LockReleased:
+        case media::SessionChange::SessionAttached:
+        case media::SessionChange::LockReleased:
             return on_session_attached(outputs, std::move(*snapshot));
-        case SessionChange::MediaPropertiesChanged:
+        case media::SessionChange::MediaPropertiesChanged:
             outputs.debouncer->trigger(std::move(*snapshot));
             return;
         }
     };
 }
 
-}  // namespace olvex::media
+}  // namespace olvex::app

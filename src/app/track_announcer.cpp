@@ -7,17 +7,17 @@
 #include "art/art.hpp"
 #include "art/thumbnail.hpp"
 
-namespace olvex::art {
+namespace olvex::app {
 
 std::optional<std::string> current_art(const media::MediaWatcherHandle& watcher) {
-    const auto thumbnail = read_thumbnail(watcher);
+    const auto thumbnail = art::read_thumbnail(watcher);
     if (!thumbnail || !*thumbnail) return std::nullopt;
     const std::string& bytes = **thumbnail;
-    return encode_art(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return art::encode_art(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
-    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,
+    Sender<protocol::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,
     std::shared_ptr<AnnouncementGate> gate) {
     if (!gate) gate = std::make_shared<AnnouncementGate>();
     return [outbound = std::move(outbound), watcher = std::move(watcher), set_tooltip = std::move(set_tooltip),
@@ -30,11 +30,11 @@ std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
         });
         if (auto art = current_art(watcher)) {
             gate->run_if_current(turn, [&] {
-                outbound.send(device::Art{*art});
-                outbound.send(device::Art{std::move(*art)});
+                outbound.send(protocol::Art{*art});
+                outbound.send(protocol::Art{std::move(*art)});
             });
         }
     };
 }
 
-}  // namespace olvex::art
+}  // namespace olvex::app

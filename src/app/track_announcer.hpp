@@ -14,7 +14,7 @@
 #include "media/watcher.hpp"
 #include "protocol/messages.hpp"
 
-namespace olvex::art {
+namespace olvex::app {
 
 // Shows `title` as the tray icon's tooltip. An empty setter means there is no
 // tray to show it on.
@@ -29,7 +29,7 @@ using TooltipSetter = std::function<void(std::string title)>;
 // there is none). Once the subscriber has sent nothing-plays through `gate`,
 // an announcement already running sends nothing more.
 [[nodiscard]] std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
-    Sender<device::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,
+    Sender<protocol::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,
     std::shared_ptr<AnnouncementGate> gate = nullptr);
 
-}  // namespace olvex::art
+}  // namespace olvex::app

@@ -8,21 +8,21 @@
 #include "media/commands.hpp"
 #include "volume/volume_control.hpp"
 
-namespace olvex::volume {
+namespace olvex::app {
 
 namespace {
 
-void listen_for_changes(VolumeControl& control, const VolumeWorkerSetup& setup) {
+void listen_for_changes(volume::VolumeControl& control, const VolumeWorkerSetup& setup) {
     control.master_listeners().add([state = setup.state, outbound = setup.outbound](float level, bool muted) {
         report_volume(*state, outbound, level, muted);
     });
     control.session_listeners().add(
         [state = setup.state, outbound = setup.outbound](const std::string&, float level, bool muted) {
             report_volume(*state, outbound, level, muted);
-        });
+            });
 }
 
-std::optional<MediaApplication> current_app(const media::MediaWatcherHandle& media) {
+std::optional<volume::MediaApplication> current_app(const media::MediaWatcherHandle& media) {
     auto current = media::read_current(media);
     if (!current || !*current) return std::nullopt;
     return application_of(**current);
@@ -32,23 +32,26 @@ std::optional<MediaApplication> current_app(const media::MediaWatcherHandle& med
 // tells it which application plays now. In this order a change that lands
 // in between is not lost; and once the media side has told of one, what was
 // read here is no newer and is not sent.
-std::optional<MediaApplication> follow_current_application(VolumeControl& control, const VolumeWorkerSetup& setup) {
+std::optional<volume::MediaApplication> follow_current_application(volume::VolumeControl& control,
+                                                                   const VolumeWorkerSetup& setup) {
     const bool published =
         setup.application_channel &&
-        setup.application_channel->set([notices = control.watch_notices()](std::optional<MediaApplication> app) {
-            return notices.send(WatchNotice::app_changed(std::move(app)));
-        });
+        setup.application_channel->set(
+            [notices = control.watch_notices()](std::optional<volume::MediaApplication> app) {
+                return notices.send(volume::WatchNotice::app_changed(std::move(app)));
+            });
     auto app = current_app(setup.media);
     if (published) {
         (void)setup.application_channel->post_first(app);
     } else {
-        control.watch_notices().send(WatchNotice::app_changed(app));
+        control.watch_notices().send(volume::WatchNotice::app_changed(app));
     }
     return app;
 }
 
 // The application's volume when it has a session, else the master volume.
-std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::optional<MediaApplication>& app) {
+std::optional<volume::VolumeReading> starting_volume(volume::VolumeControl& control,
+                                                    const std::optional<volume::MediaApplication>& app) {
     if (app) {
         if (auto reading = control.read_app_volume(*app); reading && *reading) return **reading;
     }
@@ -56,15 +59,15 @@ std::optional<VolumeReading> starting_volume(VolumeControl& control, const std::
     return std::nullopt;
 }
 
-void carry_out(VolumeControl& control, const VolumeCommand& command, const VolumeWorkerSetup& setup) {
+void carry_out(volume::VolumeControl& control, const volume::VolumeCommand& command, const VolumeWorkerSetup& setup) {
     switch (command.kind) {
-    case VolumeCommand::Kind::SetLevel:
+    case volume::VolumeCommand::Kind::SetLevel:
         (void)control.set_app_level(command.app, command.level);
         break;
-    case VolumeCommand::Kind::SetMute:
+    case volume::VolumeCommand::Kind::SetMute:
         (void)control.set_app_mute(command.app, command.muted);
         break;
-    case VolumeCommand::Kind::AppChanged:
+    case volume::VolumeCommand::Kind::AppChanged:
         break;
     }
     // No fallback to the master volume here: the device hears only about the
@@ -75,7 +78,7 @@ void carry_out(VolumeControl& control, const VolumeCommand& command, const Volum
 }
 
 void run_volume_worker(VolumeWorkerSetup& setup) {
-    auto control = VolumeControl::create(setup.backend);
+    auto control = volume::VolumeControl::create(setup.backend);
     if (!control) {
         log_message(fmt::format("volume: could not initialize volume control: {}", control.error().message));
         return;
@@ -83,7 +86,7 @@ void run_volume_worker(VolumeWorkerSetup& setup) {
     listen_for_changes(**control, setup);
     const auto app = follow_current_application(**control, setup);
     if (const auto reading = starting_volume(**control, app)) {
-        report_volume(*setup.state, setup.outbound, reading->level, reading->muted);
+        volume::report_volume(*setup.state, setup.outbound, reading->level, reading->muted);
     }
     while (auto command = setup.commands.recv()) carry_out(**control, *command, setup);
 }
@@ -94,4 +97,4 @@ void start_volume_worker(VolumeWorkerSetup setup) {
     spawn_thread([setup = std::move(setup)]() mutable { run_volume_worker(setup); });
 }
 
-}  // namespace olvex::volume
+}  // namespace olvex::app

@@ -9,16 +9,16 @@
 #include "volume/volume_command.hpp"
 #include "volume/volume_state.hpp"
 
-namespace olvex::volume {
+namespace olvex::app {
 
 // What the volume worker is given.
 struct VolumeWorkerSetup {
-    std::shared_ptr<AudioBackend> backend;
-    Receiver<VolumeCommand> commands;
-    Sender<device::HostMessage> outbound;
-    std::shared_ptr<VolumeState> state;
+    std::shared_ptr<volume::AudioBackend> backend;
+    Receiver<volume::VolumeCommand> commands;
+    Sender<protocol::HostMessage> outbound;
+    std::shared_ptr<volume::VolumeState> state;
     media::MediaWatcherHandle media;
-    CurrentApplicationChannel* application_channel = &current_application_channel();
+    volume::CurrentApplicationChannel* application_channel = &volume::current_application_channel();
 };
 
 // Starts the volume worker thread: it creates the volume control (logging
@@ -29,4 +29,4 @@ struct VolumeWorkerSetup {
 // closes.
 void start_volume_worker(VolumeWorkerSetup setup);
 
-}  // namespace olvex::volume
+}  // namespace olvex::app

@@ -37,25 +37,27 @@ void print(const SessionPorts& ports, std::string_view line) {
 
 // Waits for the device's hello_ack until `deadline`; lines before it that are
 // anything else are dropped, lines after it stay in `lines`.
-std::optional<HelloAck> await_hello_ack(serial::SerialConnection& connection, LineBuffer& lines,
+std::optional<protocol::HelloAck> await_hello_ack(serial::SerialConnection& connection, protocol::LineBuffer& lines,
                                         Clock::time_point deadline) {
     while (Clock::now() < deadline) {
         auto chunk = connection.reader_queue.recv_until(deadline);
         if (!chunk) return std::nullopt;
         lines.append(*chunk);
         while (auto line = lines.take_line()) {
-            auto event = decode_device_event(*line);
-            if (event && std::holds_alternative<HelloAck>(*event)) return std::get<HelloAck>(std::move(*event));
+            auto event = protocol::decode_device_event(*line);
+            if (event && std::holds_alternative<protocol::HelloAck>(*event)) {
+                return std::get<protocol::HelloAck>(std::move(*event));
+            }
         }
     }
     return std::nullopt;
 }
 
-void serve(serial::SerialConnection& connection, LineBuffer& lines, const LinkEventHandler& handler) {
+void serve(serial::SerialConnection& connection, protocol::LineBuffer& lines, const LinkEventHandler& handler) {
     // Lines that arrived together with the hello_ack come first.
     for (;;) {
         while (auto line = lines.take_line()) {
-            if (auto event = decode_device_event(*line)) handler(Device{normalise(std::move(*event))});
+            if (auto event = protocol::decode_device_event(*line)) handler(Device{normalise(std::move(*event))});
         }
         auto chunk = connection.reader_queue.recv();
         if (!chunk) return;
@@ -84,10 +86,10 @@ Attempt try_port(const std::string& name, const std::shared_ptr<DeviceLink>& lin
 
     // The leading line feed ends whatever partial line the device still holds.
     std::string hello_frame(1, '\n');
-    hello_frame += encode_host_message(Hello{});
+    hello_frame += protocol::encode_host_message(protocol::Hello{});
     if (!connection->writer_queue.send(std::move(hello_frame))) return Attempt::failed;
 
-    LineBuffer lines;
+    protocol::LineBuffer lines;
     const auto deadline = Clock::now() + ports.hello_timeout.to_chrono();
     auto hello_ack = await_hello_ack(*connection, lines, deadline);
     if (!hello_ack) {
@@ -162,9 +164,9 @@ Attempt search_once(const std::shared_ptr<DeviceLink>& link, const LinkEventHand
 
 }  // namespace
 
-DeviceEvent normalise(DeviceEvent event) {
-    if (auto* seek = std::get_if<Seek>(&event)) seek->position_s = std::max(seek->position_s, 0.0);
-    if (auto* seek = std::get_if<SeekRelative>(&event)) seek->position = std::clamp(seek->position, 0.0, 1.0);
+protocol::DeviceEvent normalise(protocol::DeviceEvent event) {
+    if (auto* seek = std::get_if<protocol::Seek>(&event)) seek->position_s = std::max(seek->position_s, 0.0);
+    if (auto* seek = std::get_if<protocol::SeekRelative>(&event)) seek->position = std::clamp(seek->position, 0.0, 1.0);
     return event;
 }
 

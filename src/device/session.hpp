@@ -29,7 +29,7 @@ inline constexpr std::uint32_t DEVICE_BAUD_RATE = 115200;
 // A device answered the greeting on `port_name`.
 struct Connected {
     std::string port_name;
-    HelloAck hello_ack;
+    protocol::HelloAck hello_ack;
     bool operator==(const Connected&) const = default;
 };
 
@@ -40,7 +40,7 @@ struct Disconnected {
 
 // One line from the connected device, decoded and normalised.
 struct Device {
-    DeviceEvent event;
+    protocol::DeviceEvent event;
     bool operator==(const Device&) const = default;
 };
 
@@ -79,6 +79,6 @@ void run_device_session(const std::shared_ptr<DeviceLink>& link, const LinkEvent
 
 // The event as the rest of the program sees it: a seek never before the
 // start, a relative seek within the track.
-[[nodiscard]] DeviceEvent normalise(DeviceEvent event);
+[[nodiscard]] protocol::DeviceEvent normalise(protocol::DeviceEvent event);
 
 }  // namespace olvex::device

@@ -190,20 +190,20 @@ std::optional<SessionSnapshot> read_session_information(const SessionRef& sessio
     return std::move(*snapshot);
 }
 
-device::PlaybackStatus playback_status_from(std::int32_t platform_status) {
+protocol::PlaybackStatus playback_status_from(std::int32_t platform_status) {
     switch (platform_status) {
     case PLATFORM_STATUS_PLAYING:
-        return device::PlaybackStatus::playing;
+        return protocol::PlaybackStatus::playing;
     case PLATFORM_STATUS_PAUSED:
-        return device::PlaybackStatus::paused;
+        return protocol::PlaybackStatus::paused;
     default:
-        return device::PlaybackStatus::stopped;
+        return protocol::PlaybackStatus::stopped;
     }
 }
 
-device::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snapshot) {
+protocol::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snapshot) {
     if (!snapshot) return {};
-    return device::NowPlaying{
+    return protocol::NowPlaying{
         .status = playback_status_from(snapshot->status),
         .title = snapshot->title,
         .artist = snapshot->artist,

@@ -58,10 +58,10 @@ struct SessionSnapshot {
 [[nodiscard]] std::optional<SessionSnapshot> read_session_information(const SessionRef& session);
 
 // The device's view of the platform's playback status.
-[[nodiscard]] device::PlaybackStatus playback_status_from(std::int32_t platform_status);
+[[nodiscard]] protocol::PlaybackStatus playback_status_from(std::int32_t platform_status);
 
 // The now_playing payload of a reading; nothing (no session, or one that
 // could not be read) gives status none with empty texts and zero times.
-[[nodiscard]] device::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snapshot);
+[[nodiscard]] protocol::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snapshot);
 
 }  // namespace olvex::media

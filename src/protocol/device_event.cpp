@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-namespace olvex::device {
+namespace olvex::protocol {
 namespace {
 
 using Json = nlohmann::json;
@@ -339,4 +339,4 @@ std::expected<DeviceEvent, Error> decode_device_event(std::string_view line) {
     return std::move(*event);
 }
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

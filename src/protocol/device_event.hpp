@@ -10,7 +10,7 @@
 
 #include "base/error.hpp"
 
-namespace olvex::device {
+namespace olvex::protocol {
 
 // "hello_ack": the device's answer to "hello". Either string may be missing on
 // the wire and is then empty.
@@ -92,4 +92,4 @@ using DeviceEvent = std::variant<HelloAck, PlayPause, Next, Previous, Seek, Seek
 // safe on any thread.
 [[nodiscard]] std::expected<DeviceEvent, Error> decode_device_event(std::string_view line);
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace olvex::device {
+namespace olvex::protocol {
 namespace {
 
 // Significant digits d1 d2 ... dn of a non-zero value d1.d2...dn * 10^exponent.
@@ -94,4 +94,4 @@ void format_json_number(double value, std::string& out) {
     }
 }
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

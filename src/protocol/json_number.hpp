@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace olvex::device {
+namespace olvex::protocol {
 
 // Appends `value` to `out` in the number form the device reads:
 // - the shortest decimal that reads back to the same double;
@@ -13,4 +13,4 @@ namespace olvex::device {
 // - infinities and NaN as "0.0".
 void format_json_number(double value, std::string& out);
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

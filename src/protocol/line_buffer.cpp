@@ -2,7 +2,7 @@
 
 #include "base/text.hpp"
 
-namespace olvex::device {
+namespace olvex::protocol {
 
 void LineBuffer::append(std::string_view chunk) {
     bytes_.append(chunk);
@@ -18,4 +18,4 @@ std::optional<std::string> LineBuffer::take_line() {
     return line;
 }
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

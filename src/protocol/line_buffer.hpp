@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace olvex::device {
+namespace olvex::protocol {
 
 // A line longer than this that is still missing its line feed is thrown away.
 inline constexpr std::size_t MAX_PENDING_LINE = 8192;
@@ -32,4 +32,4 @@ private:
     std::size_t max_pending_;
 };
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

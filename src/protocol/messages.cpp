@@ -14,7 +14,7 @@
 #include "log/log.hpp"
 #include "protocol/json_number.hpp"
 
-namespace olvex::device {
+namespace olvex::protocol {
 namespace {
 
 constexpr std::array<std::string_view, std::variant_size_v<HostMessage>> KIND_NAMES = {
@@ -154,4 +154,4 @@ std::string encode_host_message(const HostMessage& message) {
     }
 }
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

@@ -11,7 +11,7 @@
 
 #include "protocol/device_event.hpp"
 
-namespace olvex::device {
+namespace olvex::protocol {
 
 // State of the media session. "none" means there is no session at all.
 enum class PlaybackStatus : std::uint8_t { playing, paused, stopped, none };
@@ -68,4 +68,4 @@ using HostMessage = std::variant<Hello, NowPlaying, Art, Volume, Lock>;
 // an empty string. Pure apart from that log line; safe on any thread.
 [[nodiscard]] std::string encode_host_message(const HostMessage& message);
 
-}  // namespace olvex::device
+}  // namespace olvex::protocol

@@ -12,9 +12,9 @@ VolumeState::Reading VolumeState::read() const {
     return reading_;
 }
 
-void report_volume(VolumeState& state, const Sender<device::HostMessage>& outbound, float level, bool muted) {
+void report_volume(VolumeState& state, const Sender<protocol::HostMessage>& outbound, float level, bool muted) {
     state.store(level, muted);
-    outbound.send(device::volume_message(level, muted));
+    outbound.send(protocol::volume_message(level, muted));
 }
 
 }  // namespace olvex::volume

@@ -27,6 +27,6 @@ private:
 
 // A "volume" report: stores the pair in `state`, then sends the "volume"
 // message. A closed queue drops the message.
-void report_volume(VolumeState& state, const Sender<device::HostMessage>& outbound, float level, bool muted);
+void report_volume(VolumeState& state, const Sender<protocol::HostMessage>& outbound, float level, bool muted);
 
 }  // namespace olvex::volume

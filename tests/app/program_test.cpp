@@ -9,7 +9,7 @@
 #include "base/channel.hpp"
 #include "log/log.hpp"
 
-namespace olvex {
+namespace olvex::app {
 namespace {
 
 TEST(ProgramDeathTest, AMediaPlatformThatCannotStartEndsStartUpWithStatusOne) {
@@ -27,19 +27,19 @@ TEST(ProgramDeathTest, AMediaPlatformThatCannotStartEndsStartUpWithStatusOne) {
 
 TEST(OutboundPump, MessagesWithoutADeviceAreDroppedForGood) {
     device::DeviceLink link;
-    EXPECT_FALSE(pump_message(device::Lock{true}, link));
+    EXPECT_FALSE(pump_message(protocol::Lock{true}, link));
 
     auto [writer, written] = channel<serial::Bytes>();
     link.connect(writer);
     EXPECT_FALSE(written.try_recv().has_value());
-    EXPECT_TRUE(pump_message(device::Lock{false}, link));
+    EXPECT_TRUE(pump_message(protocol::Lock{false}, link));
     EXPECT_EQ(written.try_recv().value(), "{\"event\":\"lock\",\"locked\":false}\n");
 
     link.disconnect();
-    EXPECT_FALSE(pump_message(device::Lock{true}, link));
+    EXPECT_FALSE(pump_message(protocol::Lock{true}, link));
     link.connect(writer);
     EXPECT_FALSE(written.try_recv().has_value());
 }
 
 }  // namespace
-}  // namespace olvex
+}  // namespace olvex::app

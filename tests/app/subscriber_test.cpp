@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-namespace olvex::media {
+namespace olvex::app {
 namespace {
 
 using namespace std::chrono_literals;
-using device::HostMessage;
+using protocol::HostMessage;
 using testing::ElementsAre;
 using volume::VolumeCommand;
 
-SessionSnapshot snapshot_of(const std::string& app, const std::string& title, std::int32_t status = 4) {
-    SessionSnapshot snapshot;
+media::SessionSnapshot snapshot_of(const std::string& app, const std::string& title, std::int32_t status = 4) {
+    media::SessionSnapshot snapshot;
     snapshot.source_app_id = app;
     snapshot.title = title;
     snapshot.status = status;
@@ -30,15 +30,16 @@ SessionSnapshot snapshot_of(const std::string& app, const std::string& title, st
 class SubscriberTest : public testing::Test {
 protected:
     SubscriberTest() {
-        auto [outbound, outbound_receiver] = channel<HostMessage>();
-        auto [commands, command_receiver] = channel<VolumeCommand>();
-        outbound_ = std::make_unique<Receiver<HostMessage>>(std::move(outbound_receiver));
-        commands_ = std::make_unique<Receiver<VolumeCommand>>(std::move(command_receiver));
-        auto [fired_sender, fired_receiver] = channel<SessionSnapshot>();
-        fired_ = std::make_unique<Receiver<SessionSnapshot>>(std::move(fired_receiver));
-        debouncer_ = TrackDebouncer::start(Duration::from_millis(100),
-                                           [sender = fired_sender](SessionSnapshot s) { sender.send(std::move(s)); });
-        subscriber_ = make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_, nullptr, {}});
+        auto [outbound, outbound_receiver] = channel<protocol::HostMessage>();
+        auto [commands, command_receiver] = channel<volume::VolumeCommand>();
+        outbound_ = std::make_unique<Receiver<protocol::HostMessage>>(std::move(outbound_receiver));
+        commands_ = std::make_unique<Receiver<volume::VolumeCommand>>(std::move(command_receiver));
+        auto [fired_sender, fired_receiver] = channel<media::SessionSnapshot>();
+        fired_ = std::make_unique<Receiver<media::SessionSnapshot>>(std::move(fired_receiver));
+        debouncer_ = TrackDebouncer::start(
+            Duration::from_millis(100), [sender = fired_sender](media::SessionSnapshot s) { sender.send(std::move(s)); });
+        subscriber_ =
+            make_media_subscriber({std::move(outbound), std::move(commands), debouncer_, &applications_, nullptr, {}});
     }
 
     void connect_volume_watcher() {
@@ -49,8 +50,8 @@ protected:
         });
     }
 
-    std::vector<HostMessage> messages_now() {
-        std::vector<HostMessage> messages;
+    std::vector<protocol::HostMessage> messages_now() {
+        std::vector<protocol::HostMessage> messages;
         while (auto message = outbound_->try_recv()) messages.push_back(std::move(*message));
         return messages;
     }
@@ -60,37 +61,37 @@ protected:
         return posted_;
     }
 
-    std::unique_ptr<Receiver<HostMessage>> outbound_;
-    std::unique_ptr<Receiver<VolumeCommand>> commands_;
-    std::unique_ptr<Receiver<SessionSnapshot>> fired_;  // what the debouncer fired
+    std::unique_ptr<Receiver<protocol::HostMessage>> outbound_;
+    std::unique_ptr<Receiver<volume::VolumeCommand>> commands_;
+    std::unique_ptr<Receiver<media::SessionSnapshot>> fired_;  // what the debouncer fired
     std::shared_ptr<TrackDebouncer> debouncer_;
     volume::CurrentApplicationChannel applications_;
     std::mutex mutex_;
     std::vector<std::string> posted_;
-    Subscriber subscriber_;
+    media::Subscriber subscriber_;
 };
 
 TEST_F(SubscriberTest, NoSessionSendsNoneThenEmptyArtAndCancelsThePendingTrack) {
     connect_volume_watcher();
-    subscriber_(snapshot_of("player", "Song"), SessionChange::MediaPropertiesChanged);
-    subscriber_(std::nullopt, SessionChange::MediaPropertiesChanged);
-    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::NowPlaying{}), HostMessage(device::Art{})));
+    subscriber_(snapshot_of("player", "Song"), media::SessionChange::MediaPropertiesChanged);
+    subscriber_(std::nullopt, media::SessionChange::MediaPropertiesChanged);
+    EXPECT_THAT(messages_now(), ElementsAre(protocol::HostMessage(protocol::NowPlaying{}), protocol::HostMessage(protocol::Art{})));
     EXPECT_THAT(posted(), ElementsAre("<no application>"));
     EXPECT_FALSE(fired_->recv_for(400ms).has_value());
 }
 
 TEST_F(SubscriberTest, PlayStateGoesOutAtOnceAndMetadataWaitsForTheQuietPeriod) {
-    subscriber_(snapshot_of("player", "Song", 5), SessionChange::PlaybackInfoChanged);
-    subscriber_(snapshot_of("player", "Song", 4), SessionChange::TimelinePropertiesChanged);
+    subscriber_(snapshot_of("player", "Song", 5), media::SessionChange::PlaybackInfoChanged);
+    subscriber_(snapshot_of("player", "Song", 4), media::SessionChange::TimelinePropertiesChanged);
     const auto messages = messages_now();
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(std::get<device::NowPlaying>(messages[0]).status, device::PlaybackStatus::paused);
-    const auto& playing = std::get<device::NowPlaying>(messages[1]);
-    EXPECT_EQ(playing.status, device::PlaybackStatus::playing);
+    EXPECT_EQ(std::get<protocol::NowPlaying>(messages[0]).status, protocol::PlaybackStatus::paused);
+    const auto& playing = std::get<protocol::NowPlaying>(messages[1]);
+    EXPECT_EQ(playing.status, protocol::PlaybackStatus::playing);
     EXPECT_DOUBLE_EQ(playing.position_s, 3.0);
     EXPECT_DOUBLE_EQ(playing.duration_s, 200.0);
 
-    subscriber_(snapshot_of("player", "New title"), SessionChange::MediaPropertiesChanged);
+    subscriber_(snapshot_of("player", "New title"), media::SessionChange::MediaPropertiesChanged);
     EXPECT_TRUE(messages_now().empty());
     EXPECT_FALSE(commands_->try_recv().has_value());
     const auto fired = fired_->recv_for(5s);
@@ -99,14 +100,14 @@ TEST_F(SubscriberTest, PlayStateGoesOutAtOnceAndMetadataWaitsForTheQuietPeriod) 
 }
 
 TEST_F(SubscriberTest, ANewSessionNamesItsApplicationThenTriggers) {
-    subscriber_(snapshot_of("early.exe", "Before"), SessionChange::SessionAttached);  // no watcher yet: no post
+    subscriber_(snapshot_of("early.exe", "Before"), media::SessionChange::SessionAttached);  // no watcher yet: no post
     connect_volume_watcher();
-    subscriber_(snapshot_of("player.exe", "Song"), SessionChange::SessionAttached);
+    subscriber_(snapshot_of("player.exe", "Song"), media::SessionChange::SessionAttached);
     EXPECT_THAT(posted(), ElementsAre("player.exe"));
     for (const char* app : {"early.exe", "player.exe"}) {
         const auto command = commands_->try_recv();
         ASSERT_TRUE(command.has_value());
-        EXPECT_EQ(*command, (VolumeCommand{.kind = VolumeCommand::Kind::AppChanged, .app = {.id = app}}));
+        EXPECT_EQ(*command, (volume::VolumeCommand{.kind = volume::VolumeCommand::Kind::AppChanged, .app = {.id = app}}));
     }
     EXPECT_TRUE(messages_now().empty());
     const auto fired = fired_->recv_for(5s);
@@ -118,15 +119,15 @@ TEST_F(SubscriberTest, ANewSessionNamesItsApplicationThenTriggers) {
 // The locked player quit: the device hears that the lock is off, then what
 // plays now, as when it unlocks itself.
 TEST_F(SubscriberTest, AReleasedLockIsToldBeforeTheSessionThatFollows) {
-    subscriber_(snapshot_of("player.exe", "Song"), SessionChange::LockReleased);
-    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::Lock{false})));
+    subscriber_(snapshot_of("player.exe", "Song"), media::SessionChange::LockReleased);
+    EXPECT_THAT(messages_now(), ElementsAre(protocol::HostMessage(protocol::Lock{false})));
     EXPECT_TRUE(commands_->try_recv().has_value());
     EXPECT_TRUE(fired_->recv_for(5s).has_value());
 
-    subscriber_(std::nullopt, SessionChange::LockReleased);
-    EXPECT_THAT(messages_now(), ElementsAre(HostMessage(device::Lock{false}), HostMessage(device::NowPlaying{}),
-                                            HostMessage(device::Art{})));
+    subscriber_(std::nullopt, media::SessionChange::LockReleased);
+    EXPECT_THAT(messages_now(), ElementsAre(protocol::HostMessage(protocol::Lock{false}), protocol::HostMessage(protocol::NowPlaying{}),
+                                            protocol::HostMessage(protocol::Art{})));
 }
 
 }  // namespace
-}  // namespace olvex::media
+}  // namespace olvex::app

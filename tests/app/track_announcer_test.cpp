@@ -11,10 +11,10 @@
 #include "art/thumbnail.hpp"
 #include "fakes/fake_media_platform.hpp"
 
-namespace olvex::art {
+namespace olvex::app {
 namespace {
 
-using device::HostMessage;
+using protocol::HostMessage;
 using testing::ElementsAre;
 using testing_support::FakeMediaManager;
 using testing_support::FakeMediaSession;
@@ -22,7 +22,7 @@ using testing_support::FakeTrack;
 using Fault = FakeTrack::ThumbnailFault;
 
 std::string sample_png() {
-    return {reinterpret_cast<const char*>(samples::PNG_RGB), sizeof samples::PNG_RGB};
+    return {reinterpret_cast<const char*>(art::samples::PNG_RGB), sizeof art::samples::PNG_RGB};
 }
 
 class ThumbnailTest : public testing::Test {
@@ -34,7 +34,7 @@ protected:
         track.thumbnail = std::move(thumbnail);
         track.thumbnail_fault = fault;
         session_->set_track(track);
-        return read_thumbnail(watcher_);
+        return art::read_thumbnail(watcher_);
     }
 
     std::shared_ptr<FakeMediaManager> manager_ = std::make_shared<FakeMediaManager>();
@@ -57,28 +57,28 @@ TEST_F(ThumbnailTest, ReadsTheFileUnchangedOrNothing) {
     FakeTrack gone;
     gone.media_properties_fail = true;
     session_->set_track(gone);
-    EXPECT_FALSE(read_thumbnail(watcher_).has_value());
+    EXPECT_FALSE(art::read_thumbnail(watcher_).has_value());
 
     manager_->set_current(nullptr);
     manager_->raise(media::ManagerEvent::current_session_changed);
-    EXPECT_EQ(read_thumbnail(watcher_).value(), std::nullopt);
+    EXPECT_EQ(art::read_thumbnail(watcher_).value(), std::nullopt);
 }
 
 class TrackAnnouncerTest : public ThumbnailTest {
 protected:
-    std::vector<HostMessage> announce(std::optional<std::string> thumbnail) {
+    std::vector<protocol::HostMessage> announce(std::optional<std::string> thumbnail) {
         FakeTrack track;
         track.title = "Song";
         track.thumbnail = std::move(thumbnail);
         session_->set_track(track);
-        auto [outbound, messages] = channel<HostMessage>();
+        auto [outbound, messages] = channel<protocol::HostMessage>();
         auto on_fire = make_track_announcer(std::move(outbound), watcher_,
                                             [this](std::string title) { tooltips_.push_back(std::move(title)); });
         media::SessionSnapshot snapshot;
         snapshot.title = "Song";
         snapshot.status = media::PLATFORM_STATUS_PLAYING;
         on_fire(std::move(snapshot));
-        std::vector<HostMessage> sent;
+        std::vector<protocol::HostMessage> sent;
         while (auto message = messages.try_recv()) sent.push_back(std::move(*message));
         return sent;
     }
@@ -89,12 +89,12 @@ protected:
 TEST_F(TrackAnnouncerTest, SendsTheTrackThenItsArtTwice) {
     const auto sent = announce(sample_png());
     ASSERT_EQ(sent.size(), 3u);
-    const auto& now_playing = std::get<device::NowPlaying>(sent[0]);
+    const auto& now_playing = std::get<protocol::NowPlaying>(sent[0]);
     EXPECT_EQ(now_playing.title, "Song");
-    EXPECT_EQ(now_playing.status, device::PlaybackStatus::playing);
-    const auto& art = std::get<device::Art>(sent[1]);
+    EXPECT_EQ(now_playing.status, protocol::PlaybackStatus::playing);
+    const auto& art = std::get<protocol::Art>(sent[1]);
     EXPECT_EQ(art.data.size(), 21848u);
-    EXPECT_EQ(std::get<device::Art>(sent[2]), art);
+    EXPECT_EQ(std::get<protocol::Art>(sent[2]), art);
     EXPECT_THAT(tooltips_, ElementsAre("Song"));
 }
 
@@ -102,19 +102,19 @@ TEST_F(TrackAnnouncerTest, WithoutUsableArtOnlyTheTrackGoesOut) {
     for (const auto& thumbnail : {std::optional<std::string>(), std::optional<std::string>("GIF89a not art")}) {
         const auto sent = announce(thumbnail);
         ASSERT_EQ(sent.size(), 1u);
-        EXPECT_TRUE(std::holds_alternative<device::NowPlaying>(sent[0]));
+        EXPECT_TRUE(std::holds_alternative<protocol::NowPlaying>(sent[0]));
     }
 }
 
 // The last session ends while an announcement reads its thumbnail: the
 // device's last word is nothing-plays, and so is the tooltip's.
 TEST_F(TrackAnnouncerTest, NothingOfARunningAnnouncementFollowsNothingPlays) {
-    auto [outbound, messages] = channel<HostMessage>();
+    auto [outbound, messages] = channel<protocol::HostMessage>();
     auto [volume_commands, volume_receiver] = channel<volume::VolumeCommand>();
     const auto gate = std::make_shared<AnnouncementGate>();
     const TooltipSetter set_tooltip = [this](std::string title) { tooltips_.push_back(std::move(title)); };
-    const auto subscriber = media::make_media_subscriber(
-        {outbound, volume_commands, media::TrackDebouncer::start(Duration::from_seconds(60), [](auto) {}), nullptr,
+    const auto subscriber = app::make_media_subscriber(
+        {outbound, volume_commands, app::TrackDebouncer::start(Duration::from_seconds(60), [](auto) {}), nullptr,
          gate, set_tooltip});
     FakeTrack track;
     track.title = "Song";
@@ -126,14 +126,14 @@ TEST_F(TrackAnnouncerTest, NothingOfARunningAnnouncementFollowsNothingPlays) {
     snapshot.title = "Song";
     make_track_announcer(outbound, watcher_, set_tooltip, gate)(std::move(snapshot));
 
-    std::vector<HostMessage> sent;
+    std::vector<protocol::HostMessage> sent;
     while (auto message = messages.try_recv()) sent.push_back(std::move(*message));
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(std::get<device::NowPlaying>(sent[0]).title, "Song");
-    EXPECT_EQ(std::get<device::NowPlaying>(sent[1]), device::NowPlaying{});
-    EXPECT_EQ(std::get<device::Art>(sent[2]), device::Art{});
+    EXPECT_EQ(std::get<protocol::NowPlaying>(sent[0]).title, "Song");
+    EXPECT_EQ(std::get<protocol::NowPlaying>(sent[1]), protocol::NowPlaying{});
+    EXPECT_EQ(std::get<protocol::Art>(sent[2]), protocol::Art{});
     EXPECT_THAT(tooltips_, ElementsAre("Song", "Nothing playing"));
 }
 
 }  // namespace
-}  // namespace olvex::art
+}  // namespace olvex::app

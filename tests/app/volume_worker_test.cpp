@@ -10,11 +10,11 @@
 #include "fakes/fake_audio.hpp"
 #include "fakes/fake_media_platform.hpp"
 
-namespace olvex::volume {
+namespace olvex::app {
 namespace {
 
 using namespace std::chrono_literals;
-using device::HostMessage;
+using protocol::HostMessage;
 using testing::HasSubstr;
 using testing_support::FakeAudio;
 using testing_support::FakeAudioSessionData;
@@ -51,8 +51,8 @@ protected:
     }
 
     void start() {
-        auto [commands, command_receiver] = channel<VolumeCommand>();
-        auto [outbound, outbound_receiver] = channel<HostMessage>();
+        auto [commands, command_receiver] = channel<volume::VolumeCommand>();
+        auto [outbound, outbound_receiver] = channel<protocol::HostMessage>();
         commands_.emplace(std::move(commands));
         outbound_.emplace(std::move(outbound_receiver));
         start_volume_worker({audio_->backend(), std::move(command_receiver), std::move(outbound), state_,
@@ -60,36 +60,36 @@ protected:
     }
 
     // The next "volume" message, if one comes.
-    std::optional<device::Volume> next_report(std::chrono::milliseconds wait = 5s) {
+    std::optional<protocol::Volume> next_report(std::chrono::milliseconds wait = 5s) {
         auto message = outbound_->recv_for(wait);
         if (!message) return std::nullopt;
-        return std::get<device::Volume>(*message);
+        return std::get<protocol::Volume>(*message);
     }
 
-    void command(VolumeCommand::Kind kind, float level = 0.0f, bool muted = false, std::string app = "player.exe") {
-        commands_->send(VolumeCommand{kind, muted, level, std::move(app)});
+    void command(volume::VolumeCommand::Kind kind, float level = 0.0f, bool muted = false, std::string app = "player.exe") {
+        commands_->send(volume::VolumeCommand{kind, muted, level, std::move(app)});
     }
 
     std::shared_ptr<FakeAudio> audio_ = std::make_shared<FakeAudio>();
     std::shared_ptr<FakeMediaManager> media_ = std::make_shared<FakeMediaManager>();
-    std::shared_ptr<VolumeState> state_ = std::make_shared<VolumeState>();
-    CurrentApplicationChannel applications_;
-    std::optional<Sender<VolumeCommand>> commands_;
-    std::optional<Receiver<HostMessage>> outbound_;
+    std::shared_ptr<volume::VolumeState> state_ = std::make_shared<volume::VolumeState>();
+    volume::CurrentApplicationChannel applications_;
+    std::optional<Sender<volume::VolumeCommand>> commands_;
+    std::optional<Receiver<protocol::HostMessage>> outbound_;
 };
 
 TEST_F(VolumeWorkerTest, WithoutAMediaSessionTheFirstReportIsTheMasterVolume) {
     audio_->add_session("speakers", FakeAudioSessionData::of_process(PLAYER).at_level(0.8f));
     start();
-    EXPECT_EQ(next_report(), device::volume_message(0.25f, true));
-    EXPECT_EQ(state_->read(), (VolumeState::Reading{0.25f, true}));
+    EXPECT_EQ(next_report(), protocol::volume_message(0.25f, true));
+    EXPECT_EQ(state_->read(), (volume::VolumeState::Reading{0.25f, true}));
 }
 
 TEST_F(VolumeWorkerTest, TheFirstReportIsTheApplicationsWhenItHasASession) {
     play_in_media_session("player.exe");
     audio_->add_session("speakers", FakeAudioSessionData::of_process(PLAYER).at_level(0.8f));
     start();
-    EXPECT_EQ(next_report(), device::volume_message(0.8f, false));
+    EXPECT_EQ(next_report(), protocol::volume_message(0.8f, false));
 }
 
 TEST_F(VolumeWorkerTest, SettingTheLevelReachesEverySessionAndIsReportedOnce) {
@@ -103,28 +103,28 @@ TEST_F(VolumeWorkerTest, SettingTheLevelReachesEverySessionAndIsReportedOnce) {
     ASSERT_TRUE(next_report());
     ASSERT_TRUE(eventually([&] { return first.sink_count() == 1; }));  // the watcher listens on the default device
 
-    command(VolumeCommand::Kind::SetLevel, 0.5f);
-    EXPECT_EQ(next_report(), (device::Volume{50.0, false}));
+    command(volume::VolumeCommand::Kind::SetLevel, 0.5f);
+    EXPECT_EQ(next_report(), (protocol::Volume{50.0, false}));
     EXPECT_FALSE(next_report(300ms)) << "the change's own notification must not be reported again";
     EXPECT_EQ(first.level(), 0.5f);
     EXPECT_EQ(second.level(), 0.5f);
     EXPECT_EQ(system_sounds.level(), 1.0f);
     EXPECT_EQ(other.level(), 1.0f);
 
-    command(VolumeCommand::Kind::SetLevel, 1.7f);
-    EXPECT_EQ(next_report(), (device::Volume{100.0, false}));
-    command(VolumeCommand::Kind::SetLevel, -0.3f);
-    EXPECT_EQ(next_report(), (device::Volume{0.0, false}));
-    command(VolumeCommand::Kind::SetMute, 0.0f, true);
-    EXPECT_EQ(next_report(), (device::Volume{0.0, true}));
+    command(volume::VolumeCommand::Kind::SetLevel, 1.7f);
+    EXPECT_EQ(next_report(), (protocol::Volume{100.0, false}));
+    command(volume::VolumeCommand::Kind::SetLevel, -0.3f);
+    EXPECT_EQ(next_report(), (protocol::Volume{0.0, false}));
+    command(volume::VolumeCommand::Kind::SetMute, 0.0f, true);
+    EXPECT_EQ(next_report(), (protocol::Volume{0.0, true}));
     EXPECT_TRUE(second.muted());
 }
 
 TEST_F(VolumeWorkerTest, CommandsForAnApplicationWithoutSessionsReportNothing) {
     start();
     ASSERT_TRUE(next_report());  // the master volume, at start only
-    command(VolumeCommand::Kind::SetLevel, 0.5f, false, "silent.exe");
-    command(VolumeCommand::Kind::AppChanged, 0.0f, false, "");
+    command(volume::VolumeCommand::Kind::SetLevel, 0.5f, false, "silent.exe");
+    command(volume::VolumeCommand::Kind::AppChanged, 0.0f, false, "");
     EXPECT_FALSE(next_report(300ms));
 }
 
@@ -136,9 +136,9 @@ TEST_F(VolumeWorkerTest, ChangesMadeElsewhereAreReported) {
     ASSERT_TRUE(eventually([&] { return session.sink_count() == 1 && audio_->endpoint_volume_sinks("speakers") == 1; }));
 
     audio_->change_session_volume(session, 0.3f, false);
-    EXPECT_EQ(next_report(), device::volume_message(0.3f, false));
+    EXPECT_EQ(next_report(), protocol::volume_message(0.3f, false));
     audio_->change_master("speakers", 0.6f, false);
-    EXPECT_EQ(next_report(), device::volume_message(0.6f, false));
+    EXPECT_EQ(next_report(), protocol::volume_message(0.6f, false));
     EXPECT_FALSE(next_report(200ms));
 }
 
@@ -155,11 +155,11 @@ TEST_F(VolumeWorkerTest, TheWatcherFollowsNewSessionsApplicationsAndTheDefaultDe
 
     const auto other = audio_->add_session("speakers", FakeAudioSessionData::of_process(OTHER));
     ASSERT_TRUE(applications_.is_set());
-    applications_.post(MediaApplication{.id = "other.exe"});
+    applications_.post(volume::MediaApplication{.id = "other.exe"});
     EXPECT_TRUE(eventually([&] { return other.sink_count() == 1; }));
     applications_.post(std::nullopt);
     EXPECT_TRUE(eventually([&] { return other.sink_count() == 0; }));
-    applications_.post(MediaApplication{.id = "other.exe"});
+    applications_.post(volume::MediaApplication{.id = "other.exe"});
 
     audio_->add_device("headphones");
     const auto on_headphones = audio_->add_session("headphones", FakeAudioSessionData::of_process(OTHER));
@@ -181,7 +181,7 @@ TEST_F(VolumeWorkerTest, AnApplicationChangeDuringTheFirstReadingIsFollowed) {
     media_->set_current(session);
     const auto player = audio_->add_session("speakers", FakeAudioSessionData::of_process(PLAYER));
     const auto other = audio_->add_session("speakers", FakeAudioSessionData::of_process(OTHER));
-    session->after_next_app_id_read([&] { applications_.post(MediaApplication{.id = "other.exe"}); });
+    session->after_next_app_id_read([&] { applications_.post(volume::MediaApplication{.id = "other.exe"}); });
 
     start();
     ASSERT_TRUE(next_report());
@@ -222,4 +222,4 @@ TEST_F(VolumeWorkerTest, AFailedDeviceRegistrationFailsTheControlAndStopsItsWatc
 }
 
 }  // namespace
-}  // namespace olvex::volume
+}  // namespace olvex::app

@@ -69,8 +69,8 @@ TEST(SessionOverPseudoTerminal, HandshakeEventsAndUnplug) {
 
     std::lock_guard lock(mutex);
     ASSERT_EQ(events.size(), 202u);
-    EXPECT_EQ(events[0], LinkEvent(Connected{device.slave_path(), HelloAck{"2", ""}}));
-    for (int n = 0; n < 200; ++n) EXPECT_EQ(events[1 + static_cast<std::size_t>(n)], LinkEvent(Device{Seek{double(n)}}));
+    EXPECT_EQ(events[0], LinkEvent(Connected{device.slave_path(), protocol::HelloAck{"2", ""}}));
+    for (int n = 0; n < 200; ++n) EXPECT_EQ(events[1 + static_cast<std::size_t>(n)], LinkEvent(Device{protocol::Seek{double(n)}}));
     EXPECT_EQ(events.back(), LinkEvent(Disconnected{}));
     EXPECT_FALSE(link->connected());
 }

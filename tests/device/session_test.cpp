@@ -147,10 +147,10 @@ TEST_F(Session, HandshakeIgnoresOtherEventsThenDeliversNormalisedEvents) {
 
     std::lock_guard lock(mutex);
     ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0], LinkEvent(Connected{"COM4", HelloAck{"1.2", "pad"}}));
-    EXPECT_EQ(events[1], LinkEvent(Device{Seek{0.0}}));
-    EXPECT_EQ(events[2], LinkEvent(Device{SeekRelative{1.0}}));
-    EXPECT_EQ(events[3], LinkEvent(Device{SetVolume{150.0}})) << "volume is not clamped here";
+    EXPECT_EQ(events[0], LinkEvent(Connected{"COM4", protocol::HelloAck{"1.2", "pad"}}));
+    EXPECT_EQ(events[1], LinkEvent(Device{protocol::Seek{0.0}}));
+    EXPECT_EQ(events[2], LinkEvent(Device{protocol::SeekRelative{1.0}}));
+    EXPECT_EQ(events[3], LinkEvent(Device{protocol::SetVolume{150.0}})) << "volume is not clamped here";
     EXPECT_TRUE(device->written().starts_with(HELLO_FRAME)) << "hello is the first frame";
 }
 
@@ -184,7 +184,7 @@ TEST_F(Session, UnplugDisconnectsAndSearchesAgainAtOnce) {
     std::lock_guard lock(mutex);
     EXPECT_EQ(events[1], LinkEvent(Disconnected{}));
     EXPECT_EQ(events[2], LinkEvent(Connected{"COM4", {}}));
-    EXPECT_EQ(events[3], LinkEvent(Device{Next{}})) << "Connected comes before the new connection's lines";
+    EXPECT_EQ(events[3], LinkEvent(Device{protocol::Next{}})) << "Connected comes before the new connection's lines";
 }
 
 TEST_F(Session, FailureInTheHandlerIsLoggedAndEndsTheSessionWithDisconnectedAfterThePause) {

@@ -103,13 +103,13 @@ TEST_F(SnapshotTest, NegativePositionReadsAsZeroAndStartIsNotSubtracted) {
 }
 
 TEST_F(SnapshotTest, StatusMapsToTheDevicesPlayState) {
-    using device::PlaybackStatus;
+    using protocol::PlaybackStatus;
     EXPECT_EQ(playback_status_from(4), PlaybackStatus::playing);
     EXPECT_EQ(playback_status_from(5), PlaybackStatus::paused);
     for (const std::int32_t other : {0, 1, 2, 3, 7, -1}) {
         EXPECT_EQ(playback_status_from(other), PlaybackStatus::stopped) << other;
     }
-    EXPECT_EQ(now_playing_from(std::nullopt), device::NowPlaying{});
+    EXPECT_EQ(now_playing_from(std::nullopt), protocol::NowPlaying{});
     EXPECT_EQ(now_playing_from(std::nullopt).status, PlaybackStatus::none);
 }
 

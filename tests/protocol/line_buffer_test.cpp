@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace olvex::device {
+namespace olvex::protocol {
 namespace {
 
 std::vector<std::string> lines_of(LineBuffer& buffer) {
@@ -61,4 +61,4 @@ TEST(LineBuffer, LongBufferWithALineFeedIsKept) {
 }
 
 }  // namespace
-}  // namespace olvex::device
+}  // namespace olvex::protocol

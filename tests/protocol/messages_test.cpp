@@ -15,7 +15,7 @@
 
 #include "protocol/json_number.hpp"
 
-namespace olvex::device {
+namespace olvex::protocol {
 
 // Readable failure output for decoded events.
 void PrintTo(const DeviceEvent& event, std::ostream* os) {
@@ -282,4 +282,4 @@ TEST(DecodeDeviceEvent, LimitsNestingTo127Levels) {
 }
 
 }  // namespace
-}  // namespace olvex::device
+}  // namespace olvex::protocol

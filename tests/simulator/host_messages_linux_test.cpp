@@ -8,7 +8,7 @@
 namespace olvex::simulator {
 namespace {
 
-using device::HostMessage;
+using protocol::HostMessage;
 
 std::string without_line_feed(std::string line) {
     line.pop_back();
@@ -17,16 +17,16 @@ std::string without_line_feed(std::string line) {
 
 TEST(DecodeHostMessage, ReadsBackEveryKindTheProgramWrites) {
     const std::vector<HostMessage> messages = {
-        device::Hello{},
-        device::NowPlaying{device::PlaybackStatus::playing, "Ti\"tle\t\x01", "Art\\ist", "Älbum", 12.5, 240.0},
-        device::NowPlaying{},
-        device::Art{"AAAA"},
-        device::Art{""},
-        device::volume_message(0.3F, true),
-        device::Lock{true},
+        protocol::Hello{},
+        protocol::NowPlaying{protocol::PlaybackStatus::playing, "Ti\"tle\t\x01", "Art\\ist", "Älbum", 12.5, 240.0},
+        protocol::NowPlaying{},
+        protocol::Art{"AAAA"},
+        protocol::Art{""},
+        protocol::volume_message(0.3F, true),
+        protocol::Lock{true},
     };
     for (const auto& message : messages) {
-        const std::string line = without_line_feed(device::encode_host_message(message));
+        const std::string line = without_line_feed(protocol::encode_host_message(message));
         const auto decoded = decode_host_message(line);
         ASSERT_TRUE(decoded.has_value()) << line << ": " << decoded.error().message;
         EXPECT_EQ(*decoded, message) << line;
@@ -68,27 +68,27 @@ TEST(DecodeHostMessage, AcceptsButFlagsLinesWrittenDifferently) {
 }
 
 TEST(EncodeDeviceEvent, WritesLinesTheProgramDecodesToTheSameEvent) {
-    const std::vector<device::DeviceEvent> events = {
-        device::HelloAck{"1.0 \"beta\"", "pad\\1"},
-        device::PlayPause{},
-        device::Next{},
-        device::Previous{},
-        device::Seek{73.25},
-        device::SeekRelative{0.5},
-        device::SetVolume{42.0},
-        device::SetMute{true},
-        device::SetLock{false},
-        device::Resync{15},
+    const std::vector<protocol::DeviceEvent> events = {
+        protocol::HelloAck{"1.0 \"beta\"", "pad\\1"},
+        protocol::PlayPause{},
+        protocol::Next{},
+        protocol::Previous{},
+        protocol::Seek{73.25},
+        protocol::SeekRelative{0.5},
+        protocol::SetVolume{42.0},
+        protocol::SetMute{true},
+        protocol::SetLock{false},
+        protocol::Resync{15},
     };
     for (const auto& event : events) {
         const std::string line = encode_device_event(event);
         ASSERT_TRUE(line.ends_with("}\n")) << line;
         EXPECT_TRUE(line.starts_with(R"({"event":")")) << line;
-        const auto decoded = device::decode_device_event(line);
+        const auto decoded = protocol::decode_device_event(line);
         ASSERT_TRUE(decoded.has_value()) << line;
         EXPECT_EQ(*decoded, event) << line;
     }
-    EXPECT_EQ(encode_device_event(device::Seek{7.0}), "{\"event\":\"seek\",\"position_s\":7.0}\n");
+    EXPECT_EQ(encode_device_event(protocol::Seek{7.0}), "{\"event\":\"seek\",\"position_s\":7.0}\n");
 }
 
 }  // namespace

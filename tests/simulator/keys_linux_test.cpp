@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 
 DeviceState playing_at(double position, double duration, Clock::time_point at) {
     DeviceState state;
-    state.now_playing = {device::PlaybackStatus::playing, "t", "a", "b", position, duration};
+    state.now_playing = {protocol::PlaybackStatus::playing, "t", "a", "b", position, duration};
     state.now_playing_at = at;
     state.has_now_playing = true;
     return state;
@@ -52,13 +52,13 @@ TEST(EventForKey, SeeksFromThePositionTheDeviceShowsWithinTheTrack) {
     const DeviceState state = playing_at(50.0, 65.0, start);
     const Key back{Action::seek_back};
     const Key forward{Action::seek_forward};
-    EXPECT_EQ(event_for_key(back, state, start + 2s), device::DeviceEvent{device::Seek{42.0}});
-    EXPECT_EQ(event_for_key(forward, state, start + 2s), device::DeviceEvent{device::Seek{62.0}});
-    EXPECT_EQ(event_for_key(forward, state, start + 6s), device::DeviceEvent{device::Seek{65.0}});
-    EXPECT_EQ(event_for_key(back, playing_at(3.0, 0.0, start), start), device::DeviceEvent{device::Seek{0.0}});
+    EXPECT_EQ(event_for_key(back, state, start + 2s), protocol::DeviceEvent{protocol::Seek{42.0}});
+    EXPECT_EQ(event_for_key(forward, state, start + 2s), protocol::DeviceEvent{protocol::Seek{62.0}});
+    EXPECT_EQ(event_for_key(forward, state, start + 6s), protocol::DeviceEvent{protocol::Seek{65.0}});
+    EXPECT_EQ(event_for_key(back, playing_at(3.0, 0.0, start), start), protocol::DeviceEvent{protocol::Seek{0.0}});
     // Without a known duration a forward seek has no end to stop at.
-    EXPECT_EQ(event_for_key(forward, playing_at(3.0, 0.0, start), start), device::DeviceEvent{device::Seek{13.0}});
-    EXPECT_EQ(event_for_key({Action::seek_tenth, 3}, state, start), device::DeviceEvent{device::SeekRelative{0.3}});
+    EXPECT_EQ(event_for_key(forward, playing_at(3.0, 0.0, start), start), protocol::DeviceEvent{protocol::Seek{13.0}});
+    EXPECT_EQ(event_for_key({Action::seek_tenth, 3}, state, start), protocol::DeviceEvent{protocol::SeekRelative{0.3}});
 }
 
 TEST(EventForKey, StepsTheReportedVolumeAndTogglesTheReportedFlags) {
@@ -66,18 +66,18 @@ TEST(EventForKey, StepsTheReportedVolumeAndTogglesTheReportedFlags) {
     const auto now = Clock::now();
     const Key up{Action::volume_up};
     const Key down{Action::volume_down};
-    EXPECT_EQ(event_for_key(up, state, now), device::DeviceEvent{device::SetVolume{5.0}});
-    state.volume = device::volume_message(0.3F, false);  // 30.000001...
-    EXPECT_EQ(event_for_key(up, state, now), device::DeviceEvent{device::SetVolume{35.0}});
-    state.volume = device::Volume{98.0, true};
-    EXPECT_EQ(event_for_key(up, state, now), device::DeviceEvent{device::SetVolume{100.0}});
-    state.volume = device::Volume{3.0, true};
-    EXPECT_EQ(event_for_key(down, state, now), device::DeviceEvent{device::SetVolume{0.0}});
-    EXPECT_EQ(event_for_key({Action::mute}, state, now), device::DeviceEvent{device::SetMute{false}});
-    EXPECT_EQ(event_for_key({Action::lock}, state, now), device::DeviceEvent{device::SetLock{true}});
+    EXPECT_EQ(event_for_key(up, state, now), protocol::DeviceEvent{protocol::SetVolume{5.0}});
+    state.volume = protocol::volume_message(0.3F, false);  // 30.000001...
+    EXPECT_EQ(event_for_key(up, state, now), protocol::DeviceEvent{protocol::SetVolume{35.0}});
+    state.volume = protocol::Volume{98.0, true};
+    EXPECT_EQ(event_for_key(up, state, now), protocol::DeviceEvent{protocol::SetVolume{100.0}});
+    state.volume = protocol::Volume{3.0, true};
+    EXPECT_EQ(event_for_key(down, state, now), protocol::DeviceEvent{protocol::SetVolume{0.0}});
+    EXPECT_EQ(event_for_key({Action::mute}, state, now), protocol::DeviceEvent{protocol::SetMute{false}});
+    EXPECT_EQ(event_for_key({Action::lock}, state, now), protocol::DeviceEvent{protocol::SetLock{true}});
     state.locked = true;
-    EXPECT_EQ(event_for_key({Action::lock}, state, now), device::DeviceEvent{device::SetLock{false}});
-    EXPECT_EQ(event_for_key({Action::resync}, state, now), device::DeviceEvent{device::Resync{15}});
+    EXPECT_EQ(event_for_key({Action::lock}, state, now), protocol::DeviceEvent{protocol::SetLock{false}});
+    EXPECT_EQ(event_for_key({Action::resync}, state, now), protocol::DeviceEvent{protocol::Resync{15}});
     EXPECT_FALSE(event_for_key({Action::quit}, state, now).has_value());
 }
 

@@ -22,23 +22,23 @@ bool any_line_holds(const std::vector<std::string>& lines, const std::string& te
 TEST(PositionAt, MovesOnlyWhilePlayingAndStaysWithinTheTrack) {
     const auto at = Clock::time_point{} + 10s;
     DeviceState state;
-    ASSERT_FALSE(apply_message(state, device::NowPlaying{device::PlaybackStatus::playing, "", "", "", 30.0, 40.0}, at));
+    ASSERT_FALSE(apply_message(state, protocol::NowPlaying{protocol::PlaybackStatus::playing, "", "", "", 30.0, 40.0}, at));
     EXPECT_DOUBLE_EQ(position_at(state, at + 2500ms), 32.5);
     EXPECT_DOUBLE_EQ(position_at(state, at + 60s), 40.0);
     EXPECT_DOUBLE_EQ(position_at(state, at - 1s), 30.0);  // a clock read before the message
-    ASSERT_FALSE(apply_message(state, device::NowPlaying{device::PlaybackStatus::paused, "", "", "", 30.0, 40.0}, at));
+    ASSERT_FALSE(apply_message(state, protocol::NowPlaying{protocol::PlaybackStatus::paused, "", "", "", 30.0, 40.0}, at));
     EXPECT_DOUBLE_EQ(position_at(state, at + 5s), 30.0);
 }
 
 TEST(ApplyMessage, KeepsTheArtOnlyWhenItIsAWholeSquare) {
     DeviceState state;
     const std::vector<std::uint8_t> square(art::ART_BYTES, 0xFF);
-    EXPECT_FALSE(apply_message(state, device::Art{art::base64_encode(square)}, Clock::now()));
+    EXPECT_FALSE(apply_message(state, protocol::Art{art::base64_encode(square)}, Clock::now()));
     EXPECT_EQ(state.art.pixels.size(), art::ART_BYTES);
-    EXPECT_TRUE(apply_message(state, device::Art{"AAAA"}, Clock::now()).has_value());
+    EXPECT_TRUE(apply_message(state, protocol::Art{"AAAA"}, Clock::now()).has_value());
     EXPECT_TRUE(state.art.pixels.empty());
-    ASSERT_FALSE(apply_message(state, device::Art{art::base64_encode(square)}, Clock::now()));
-    EXPECT_FALSE(apply_message(state, device::Art{""}, Clock::now()));  // no session: no art
+    ASSERT_FALSE(apply_message(state, protocol::Art{art::base64_encode(square)}, Clock::now()));
+    EXPECT_FALSE(apply_message(state, protocol::Art{""}, Clock::now()));  // no session: no art
     EXPECT_TRUE(state.art.pixels.empty());
 }
 
@@ -74,9 +74,9 @@ TEST(ComposeScreen, ShowsTheTrackWithinTheTerminal) {
     DeviceState state;
     const auto at = Clock::now();
     ASSERT_FALSE(apply_message(
-        state, device::NowPlaying{device::PlaybackStatus::playing, "First Light", "The Test Tones", "Sample", 61.0, 120.0},
+        state, protocol::NowPlaying{protocol::PlaybackStatus::playing, "First Light", "The Test Tones", "Sample", 61.0, 120.0},
         at));
-    ASSERT_FALSE(apply_message(state, device::Volume{40.0, true}, at));
+    ASSERT_FALSE(apply_message(state, protocol::Volume{40.0, true}, at));
     const ScreenFacts facts{"/dev/pts/9", {"log 1", "log 2", "log 3", "log 4"}};
     const auto lines = compose_screen(state, facts, at + 1s, {100, 34});
     EXPECT_LE(lines.size(), 34U);

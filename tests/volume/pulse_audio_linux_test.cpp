@@ -442,10 +442,10 @@ protected:
         media_session->set_track(track);
         media->set_current(media_session);
         auto [commands, command_receiver] = channel<VolumeCommand>();
-        auto [outbound, outbound_receiver] = channel<device::HostMessage>();
+        auto [outbound, outbound_receiver] = channel<protocol::HostMessage>();
         commands_.emplace(std::move(commands));
         reports_.emplace(std::move(outbound_receiver));
-        start_volume_worker({backend_, std::move(command_receiver), std::move(outbound),
+        app::start_volume_worker({backend_, std::move(command_receiver), std::move(outbound),
                              std::make_shared<VolumeState>(), media::start_watcher(media).value(), &applications_});
     }
 
@@ -453,10 +453,10 @@ protected:
         commands_->send(VolumeCommand{VolumeCommand::Kind::SetLevel, false, level, {.id = "pacat"}});
     }
 
-    std::optional<device::Volume> next_report(std::chrono::milliseconds wait) {
+    std::optional<protocol::Volume> next_report(std::chrono::milliseconds wait) {
         auto message = reports_->recv_for(wait);
         if (!message) return std::nullopt;
-        return std::get<device::Volume>(*message);
+        return std::get<protocol::Volume>(*message);
     }
 
     // The watcher registers on a stream some time after it starts: the mixer
@@ -475,7 +475,7 @@ protected:
 
     CurrentApplicationChannel applications_;
     std::optional<Sender<VolumeCommand>> commands_;
-    std::optional<Receiver<device::HostMessage>> reports_;
+    std::optional<Receiver<protocol::HostMessage>> reports_;
 };
 
 // The device's change is reported once, a mixer's change once more.
@@ -483,15 +483,15 @@ TEST_F(PulseVolumeWorkerTest, TheVolumeWorkerSetsAndReportsThePlayingApplication
     ChildProcess player = play("tone player");
     ASSERT_TRUE(session_of(*open(), player.pid()));
     start_worker();
-    EXPECT_EQ(next_report(5s), (device::Volume{100.0, false}));
+    EXPECT_EQ(next_report(5s), (protocol::Volume{100.0, false}));
     ASSERT_TRUE(watcher_reports_mixer_changes());
 
     set_level(0.5f);
-    EXPECT_EQ(next_report(5s), (device::Volume{50.0, false}));
+    EXPECT_EQ(next_report(5s), (protocol::Volume{50.0, false}));
     EXPECT_FALSE(next_report(700ms)) << "the echo of the device's own change";
 
     ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "25%"}));
-    EXPECT_EQ(next_report(5s), (device::Volume{25.0, false}));
+    EXPECT_EQ(next_report(5s), (protocol::Volume{25.0, false}));
 }
 
 // Sound servers restart (pipewire-pulse on every update); the device keeps
@@ -500,7 +500,7 @@ TEST_F(PulseVolumeWorkerTest, TheVolumeWorkerCarriesOnAfterTheServerRestarts) {
     std::optional<ChildProcess> player(play("tone player"));
     ASSERT_TRUE(session_of(*open(), player->pid()));
     start_worker();
-    EXPECT_EQ(next_report(5s), (device::Volume{100.0, false}));
+    EXPECT_EQ(next_report(5s), (protocol::Volume{100.0, false}));
     ASSERT_TRUE(watcher_reports_mixer_changes());
 
     ASSERT_TRUE(server_->restart());
@@ -509,12 +509,12 @@ TEST_F(PulseVolumeWorkerTest, TheVolumeWorkerCarriesOnAfterTheServerRestarts) {
     ASSERT_TRUE(wait_until([&] { return !only_stream().empty(); }));
 
     set_level(0.4f);
-    EXPECT_EQ(next_report(5s), (device::Volume{static_cast<double>(0.4f) * 100.0, false}))
+    EXPECT_EQ(next_report(5s), (protocol::Volume{static_cast<double>(0.4f) * 100.0, false}))
         << "the level set, read back unchanged";
     EXPECT_EQ(occurrences(stream_volumes(), "/  40%"), 2) << stream_volumes();
     ASSERT_TRUE(watcher_reports_mixer_changes()) << "the watcher registered on the new server";
     ASSERT_TRUE(server_->pactl({"set-sink-input-volume", only_stream(), "25%"}));
-    EXPECT_EQ(next_report(5s), (device::Volume{25.0, false}));
+    EXPECT_EQ(next_report(5s), (protocol::Volume{25.0, false}));
 }
 
 }  // namespace

@@ -10,17 +10,17 @@ struct MessageApplier {
     DeviceState& state;
     Clock::time_point at;
 
-    std::optional<Error> operator()(const device::Hello& /*hello*/) const {
+    std::optional<Error> operator()(const protocol::Hello& /*hello*/) const {
         ++state.hellos;
         return std::nullopt;
     }
-    std::optional<Error> operator()(const device::NowPlaying& playing) const {
+    std::optional<Error> operator()(const protocol::NowPlaying& playing) const {
         state.now_playing = playing;
         state.now_playing_at = at;
         state.has_now_playing = true;
         return std::nullopt;
     }
-    std::optional<Error> operator()(const device::Art& art) const {
+    std::optional<Error> operator()(const protocol::Art& art) const {
         state.art = {};
         if (art.data.empty()) return std::nullopt;
         auto picture = art_picture(art.data);
@@ -28,11 +28,11 @@ struct MessageApplier {
         state.art = std::move(*picture);
         return std::nullopt;
     }
-    std::optional<Error> operator()(const device::Volume& volume) const {
+    std::optional<Error> operator()(const protocol::Volume& volume) const {
         state.volume = volume;
         return std::nullopt;
     }
-    std::optional<Error> operator()(const device::Lock& lock) const {
+    std::optional<Error> operator()(const protocol::Lock& lock) const {
         state.locked = lock.locked;
         return std::nullopt;
     }
@@ -40,14 +40,14 @@ struct MessageApplier {
 
 }  // namespace
 
-std::optional<Error> apply_message(DeviceState& state, const device::HostMessage& message, Clock::time_point at) {
+std::optional<Error> apply_message(DeviceState& state, const protocol::HostMessage& message, Clock::time_point at) {
     return std::visit(MessageApplier{state, at}, message);
 }
 
 double position_at(const DeviceState& state, Clock::time_point now) {
-    const device::NowPlaying& playing = state.now_playing;
+    const protocol::NowPlaying& playing = state.now_playing;
     double position = playing.position_s;
-    if (playing.status == device::PlaybackStatus::playing && now > state.now_playing_at) {
+    if (playing.status == protocol::PlaybackStatus::playing && now > state.now_playing_at) {
         position += std::chrono::duration<double>(now - state.now_playing_at).count();
     }
     if (playing.duration_s > 0.0) position = std::min(position, playing.duration_s);

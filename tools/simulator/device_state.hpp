@@ -22,12 +22,12 @@ struct LineCounts {
 };
 
 struct DeviceState {
-    device::NowPlaying now_playing;
+    protocol::NowPlaying now_playing;
     Clock::time_point now_playing_at{};
     bool has_now_playing = false;
     // Empty when the program said there is no art (or sent none yet).
     RgbPicture art;
-    std::optional<device::Volume> volume;
+    std::optional<protocol::Volume> volume;
     std::optional<bool> locked;
     // How many hellos the simulator answered.
     std::size_t hellos = 0;
@@ -38,7 +38,7 @@ struct DeviceState {
 
 // Applies one message received at `at`. A hello only counts; an art message
 // whose data is not a 128 x 128 picture clears the art and gives the reason.
-[[nodiscard]] std::optional<Error> apply_message(DeviceState& state, const device::HostMessage& message,
+[[nodiscard]] std::optional<Error> apply_message(DeviceState& state, const protocol::HostMessage& message,
                                                  Clock::time_point at);
 
 // The track position at `now` as the device works it out between messages:

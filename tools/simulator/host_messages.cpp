@@ -13,7 +13,7 @@ namespace olvex::simulator {
 namespace {
 
 using Json = nlohmann::json;
-using device::HostMessage;
+using protocol::HostMessage;
 
 std::expected<const Json*, Error> member(const Json& object, std::string_view name) {
     const auto found = object.find(name);
@@ -42,8 +42,8 @@ std::expected<bool, Error> boolean_member(const Json& object, std::string_view n
     return (*value)->get<bool>();
 }
 
-std::optional<device::PlaybackStatus> parse_status(std::string_view text) {
-    using device::PlaybackStatus;
+std::optional<protocol::PlaybackStatus> parse_status(std::string_view text) {
+    using protocol::PlaybackStatus;
     if (text == "playing") return PlaybackStatus::playing;
     if (text == "paused") return PlaybackStatus::paused;
     if (text == "stopped") return PlaybackStatus::stopped;
@@ -67,7 +67,7 @@ std::expected<HostMessage, Error> decode_now_playing(const Json& object) {
     }
     if (!position) return std::unexpected(position.error());
     if (!duration) return std::unexpected(duration.error());
-    return device::NowPlaying{.status = *status,
+    return protocol::NowPlaying{.status = *status,
                               .title = std::move(*title),
                               .artist = std::move(*artist),
                               .album = std::move(*album),
@@ -78,7 +78,7 @@ std::expected<HostMessage, Error> decode_now_playing(const Json& object) {
 std::expected<HostMessage, Error> decode_art(const Json& object) {
     auto data = string_member(object, "data");
     if (!data) return std::unexpected(data.error());
-    return device::Art{.data = std::move(*data)};
+    return protocol::Art{.data = std::move(*data)};
 }
 
 std::expected<HostMessage, Error> decode_volume(const Json& object) {
@@ -86,17 +86,17 @@ std::expected<HostMessage, Error> decode_volume(const Json& object) {
     if (!volume) return std::unexpected(volume.error());
     auto muted = boolean_member(object, "muted");
     if (!muted) return std::unexpected(muted.error());
-    return device::Volume{.volume = *volume, .muted = *muted};
+    return protocol::Volume{.volume = *volume, .muted = *muted};
 }
 
 std::expected<HostMessage, Error> decode_lock(const Json& object) {
     auto locked = boolean_member(object, "locked");
     if (!locked) return std::unexpected(locked.error());
-    return device::Lock{.locked = *locked};
+    return protocol::Lock{.locked = *locked};
 }
 
 std::expected<HostMessage, Error> decode_kind(std::string_view kind, const Json& object) {
-    if (kind == "hello") return device::Hello{};
+    if (kind == "hello") return protocol::Hello{};
     if (kind == "now_playing") return decode_now_playing(object);
     if (kind == "art") return decode_art(object);
     if (kind == "volume") return decode_volume(object);
@@ -110,7 +110,7 @@ void write_string(std::string_view text, std::string& out) {
 
 void write_number(std::string_view name, double value, std::string& out) {
     out += fmt::format(",\"{}\":", name);
-    device::format_json_number(value, out);
+    protocol::format_json_number(value, out);
 }
 
 void write_boolean(std::string_view name, bool value, std::string& out) {
@@ -120,21 +120,21 @@ void write_boolean(std::string_view name, bool value, std::string& out) {
 struct MemberWriter {
     std::string& out;
 
-    void operator()(const device::HelloAck& ack) const {
+    void operator()(const protocol::HelloAck& ack) const {
         out += ",\"version\":";
         write_string(ack.version, out);
         out += ",\"device\":";
         write_string(ack.device, out);
     }
-    void operator()(const device::PlayPause& /*event*/) const {}
-    void operator()(const device::Next& /*event*/) const {}
-    void operator()(const device::Previous& /*event*/) const {}
-    void operator()(const device::Seek& seek) const { write_number("position_s", seek.position_s, out); }
-    void operator()(const device::SeekRelative& seek) const { write_number("position", seek.position, out); }
-    void operator()(const device::SetVolume& volume) const { write_number("volume", volume.volume, out); }
-    void operator()(const device::SetMute& mute) const { write_boolean("muted", mute.muted, out); }
-    void operator()(const device::SetLock& lock) const { write_boolean("locked", lock.locked, out); }
-    void operator()(const device::Resync& resync) const { out += fmt::format(",\"what\":{}", resync.what); }
+    void operator()(const protocol::PlayPause& /*event*/) const {}
+    void operator()(const protocol::Next& /*event*/) const {}
+    void operator()(const protocol::Previous& /*event*/) const {}
+    void operator()(const protocol::Seek& seek) const { write_number("position_s", seek.position_s, out); }
+    void operator()(const protocol::SeekRelative& seek) const { write_number("position", seek.position, out); }
+    void operator()(const protocol::SetVolume& volume) const { write_number("volume", volume.volume, out); }
+    void operator()(const protocol::SetMute& mute) const { write_boolean("muted", mute.muted, out); }
+    void operator()(const protocol::SetLock& lock) const { write_boolean("locked", lock.locked, out); }
+    void operator()(const protocol::Resync& resync) const { out += fmt::format(",\"what\":{}", resync.what); }
 };
 
 }  // namespace
@@ -149,18 +149,18 @@ std::expected<HostMessage, Error> decode_host_message(std::string_view line) {
 }
 
 bool is_canonical(std::string_view line, const HostMessage& message) {
-    const std::string expected = device::encode_host_message(message);
+    const std::string expected = protocol::encode_host_message(message);
     return std::string_view(expected).substr(0, expected.size() - 1) == line;
 }
 
-std::string encode_device_event(const device::DeviceEvent& event) {
+std::string encode_device_event(const protocol::DeviceEvent& event) {
     std::string out = "{\"event\":";
-    write_string(device::wire_name(event), out);
+    write_string(protocol::wire_name(event), out);
     std::visit(MemberWriter{out}, event);
     out += "}\n";
     return out;
 }
 
-device::HelloAck simulator_hello_ack() { return {.version = "0.1.0", .device = "olvex-simulator"}; }
+protocol::HelloAck simulator_hello_ack() { return {.version = "0.1.0", .device = "olvex-simulator"}; }
 
 }  // namespace olvex::simulator

@@ -17,17 +17,17 @@ namespace olvex::simulator {
 // "event" names one of the five host message kinds and that carries every
 // member of that kind with the right JSON type. Members no kind knows are
 // ignored. An error names what is wrong.
-[[nodiscard]] std::expected<device::HostMessage, Error> decode_host_message(std::string_view line);
+[[nodiscard]] std::expected<protocol::HostMessage, Error> decode_host_message(std::string_view line);
 
 // Whether `line` is exactly what encode_host_message writes for `message`
 // (member order, number forms, escapes), line feed aside.
-[[nodiscard]] bool is_canonical(std::string_view line, const device::HostMessage& message);
+[[nodiscard]] bool is_canonical(std::string_view line, const protocol::HostMessage& message);
 
 // The line the device sends for `event`: a compact JSON object with "event"
 // first and the event's members after it, ending in one line feed.
-[[nodiscard]] std::string encode_device_event(const device::DeviceEvent& event);
+[[nodiscard]] std::string encode_device_event(const protocol::DeviceEvent& event);
 
 // The text of a hello_ack that the simulator sends in answer to each hello.
-[[nodiscard]] device::HelloAck simulator_hello_ack();
+[[nodiscard]] protocol::HelloAck simulator_hello_ack();
 
 }  // namespace olvex::simulator

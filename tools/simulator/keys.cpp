@@ -69,14 +69,14 @@ std::size_t escape_length(std::string_view bytes) {
 
 double rounded_volume(const DeviceState& state) { return state.volume ? std::round(state.volume->volume) : 0.0; }
 
-device::DeviceEvent seek_by(const DeviceState& state, Clock::time_point now, double step) {
+protocol::DeviceEvent seek_by(const DeviceState& state, Clock::time_point now, double step) {
     double target = std::max(position_at(state, now) + step, 0.0);
     if (state.now_playing.duration_s > 0.0) target = std::min(target, state.now_playing.duration_s);
-    return device::Seek{target};
+    return protocol::Seek{target};
 }
 
-device::DeviceEvent volume_by(const DeviceState& state, double step) {
-    return device::SetVolume{std::clamp(rounded_volume(state) + step, 0.0, 100.0)};
+protocol::DeviceEvent volume_by(const DeviceState& state, double step) {
+    return protocol::SetVolume{std::clamp(rounded_volume(state) + step, 0.0, 100.0)};
 }
 
 }  // namespace
@@ -108,21 +108,21 @@ std::optional<Key> key_named(std::string_view name) {
     return found->second;
 }
 
-std::optional<device::DeviceEvent> event_for_key(const Key& key, const DeviceState& state, Clock::time_point now) {
+std::optional<protocol::DeviceEvent> event_for_key(const Key& key, const DeviceState& state, Clock::time_point now) {
     switch (key.action) {
-        case Action::play_pause: return device::PlayPause{};
-        case Action::next: return device::Next{};
-        case Action::previous: return device::Previous{};
+        case Action::play_pause: return protocol::PlayPause{};
+        case Action::next: return protocol::Next{};
+        case Action::previous: return protocol::Previous{};
         case Action::seek_back: return seek_by(state, now, -SEEK_STEP_S);
         case Action::seek_forward: return seek_by(state, now, SEEK_STEP_S);
-        case Action::seek_tenth: return device::SeekRelative{key.tenth / 10.0};
+        case Action::seek_tenth: return protocol::SeekRelative{key.tenth / 10.0};
         case Action::volume_up: return volume_by(state, VOLUME_STEP);
         case Action::volume_down: return volume_by(state, -VOLUME_STEP);
-        case Action::mute: return device::SetMute{!(state.volume && state.volume->muted)};
-        case Action::lock: return device::SetLock{!state.locked.value_or(false)};
+        case Action::mute: return protocol::SetMute{!(state.volume && state.volume->muted)};
+        case Action::lock: return protocol::SetLock{!state.locked.value_or(false)};
         case Action::resync:
-            return device::Resync{static_cast<std::uint8_t>(device::resync_what::NOW_PLAYING | device::resync_what::ART |
-                                                            device::resync_what::VOLUME | device::resync_what::LOCK)};
+            return protocol::Resync{static_cast<std::uint8_t>(protocol::resync_what::NOW_PLAYING | protocol::resync_what::ART |
+                                                            protocol::resync_what::VOLUME | protocol::resync_what::LOCK)};
         case Action::quit: return std::nullopt;
     }
     return std::nullopt;

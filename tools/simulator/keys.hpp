@@ -59,7 +59,7 @@ private:
 // (rounded to a whole percent, held within 0 and 100), mute and lock ask
 // for the opposite of the last report, resync asks for everything. Nothing
 // for quit.
-[[nodiscard]] std::optional<device::DeviceEvent> event_for_key(const Key& key, const DeviceState& state,
+[[nodiscard]] std::optional<protocol::DeviceEvent> event_for_key(const Key& key, const DeviceState& state,
                                                                Clock::time_point now);
 
 }  // namespace olvex::simulator

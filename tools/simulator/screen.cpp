@@ -46,10 +46,10 @@ std::string styled(std::string_view style, std::string_view text) {
 std::string status_line(const DeviceState& state) {
     if (!state.has_now_playing) return styled(DIM, "nothing received yet");
     switch (state.now_playing.status) {
-        case device::PlaybackStatus::playing: return styled(GREEN, "\u25b6 playing");
-        case device::PlaybackStatus::paused: return styled(YELLOW, "\u23f8 paused");
-        case device::PlaybackStatus::stopped: return styled(YELLOW, "\u25a0 stopped");
-        case device::PlaybackStatus::none: return styled(DIM, "no media session");
+        case protocol::PlaybackStatus::playing: return styled(GREEN, "\u25b6 playing");
+        case protocol::PlaybackStatus::paused: return styled(YELLOW, "\u23f8 paused");
+        case protocol::PlaybackStatus::stopped: return styled(YELLOW, "\u25a0 stopped");
+        case protocol::PlaybackStatus::none: return styled(DIM, "no media session");
     }
     return {};
 }
@@ -80,7 +80,7 @@ std::string lock_line(const DeviceState& state) {
 }
 
 std::vector<std::string> text_column(const DeviceState& state, Clock::time_point now, std::size_t columns) {
-    const device::NowPlaying& playing = state.now_playing;
+    const protocol::NowPlaying& playing = state.now_playing;
     const auto fit = [columns](std::string_view text) { return fit_to_width(text, columns); };
     std::vector<std::string> lines = {
         styled(BOLD, fit(playing.title)),

@@ -39,7 +39,7 @@ std::expected<std::optional<Command>, Error> parse_wait_for(std::string_view arg
 }
 
 std::expected<std::optional<Command>, Error> parse_send(std::string_view argument) {
-    if (auto event = device::decode_device_event(argument); !event) {
+    if (auto event = protocol::decode_device_event(argument); !event) {
         return make_error(fmt::format("not a device event ({}): {}", event.error().message, argument));
     }
     return SendLine{std::string(argument)};

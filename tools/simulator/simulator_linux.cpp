@@ -69,8 +69,8 @@ private:
     void serve(const std::vector<pollfd>& ready);
     void read_port();
     void handle_line(const std::string& line);
-    void accept_message(const device::HostMessage& message, const std::string& line);
-    void send_event(const device::DeviceEvent& event);
+    void accept_message(const protocol::HostMessage& message, const std::string& line);
+    void send_event(const protocol::DeviceEvent& event);
     void send_line(const std::string& line);
     void press(const Key& key);
     void read_keys();
@@ -89,7 +89,7 @@ private:
     Pty pty_;
     ScreenFacts facts_;
     DeviceState state_;
-    device::LineBuffer port_lines_{LONGEST_LINE};
+    protocol::LineBuffer port_lines_{LONGEST_LINE};
     std::optional<FullScreenTerminal> terminal_;
     std::optional<CompanionProcess> companion_;
     std::string companion_pending_;
@@ -178,20 +178,20 @@ void Simulator::handle_line(const std::string& line) {
     accept_message(*message, line);
 }
 
-void Simulator::accept_message(const device::HostMessage& message, const std::string& line) {
+void Simulator::accept_message(const protocol::HostMessage& message, const std::string& line) {
     ++state_.lines.accepted;
     if (scripted()) {
         std::fputs(line.c_str(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
-        script_.message_received(std::string(device::wire_name(message)), line);
+        script_.message_received(std::string(protocol::wire_name(message)), line);
     }
     if (!is_canonical(line, message)) {
-        report(fmt::format("{} line is not written as the program writes it: {}", device::wire_name(message),
+        report(fmt::format("{} line is not written as the program writes it: {}", protocol::wire_name(message),
                            fit_to_width(line, SHOWN_LINE_PREFIX)));
     }
     if (auto error = apply_message(state_, message, Clock::now())) report(error->message);
-    if (std::holds_alternative<device::Hello>(message)) send_event(simulator_hello_ack());
+    if (std::holds_alternative<protocol::Hello>(message)) send_event(simulator_hello_ack());
 }
 
 void Simulator::refuse(std::string reason) {
@@ -204,7 +204,7 @@ void Simulator::report(std::string problem) {
     state_.last_error = std::move(problem);
 }
 
-void Simulator::send_event(const device::DeviceEvent& event) { send_line(encode_device_event(event)); }
+void Simulator::send_event(const protocol::DeviceEvent& event) { send_line(encode_device_event(event)); }
 
 void Simulator::send_line(const std::string& line) {
     if (auto written = pty_.write_all(line); !written) {
