@@ -15,10 +15,12 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/error.hpp"
+#include "volume/process_facts.hpp"
 
 namespace olvex::volume {
 
@@ -168,10 +170,12 @@ public:
         std::shared_ptr<EndpointNotificationSink> sink) = 0;
     // Never fails: what cannot be learnt is left absent.
     [[nodiscard]] virtual ProcessIdentity process_identity(std::uint32_t process_id) = 0;
-    // Whether `process_id` is `ancestor` itself or a process started below it
-    // (a browser plays from a child of the process that owns its media
-    // session); false where it cannot be learnt.
-    [[nodiscard]] virtual bool is_process_within(std::uint32_t process_id, std::uint32_t ancestor) = 0;
+    // What is known of the running processes, for finding the processes of
+    // the application `app_id`: on Windows every process, elsewhere at least
+    // `processes` and their ancestors. Never fails: what cannot be learnt is
+    // left out.
+    [[nodiscard]] virtual std::vector<ProcessFacts> process_facts(const std::string& app_id,
+                                                                  std::span<const std::uint32_t> processes) = 0;
 };
 
 // The platform's process-wide entry points.

@@ -8,6 +8,7 @@
 // the echo of this program's own changes is recognised by the backend's
 // EchoFilter. A server that restarts is reached again (PulseLink).
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -237,8 +238,21 @@ public:
         return (*connection)->process_identity(process_id);
     }
 
-    bool is_process_within(std::uint32_t process_id, std::uint32_t ancestor) override {
-        return is_process_within_tree(process_id, ancestor);
+    // The processes' own names come from their streams; their ancestors are
+    // known by number and start time only, so a name never picks a process
+    // that plays nothing itself.
+    // A process missing from /proc (another namespace's) is still known by
+    // what its streams say.
+    std::vector<ProcessFacts> process_facts(const std::string&, std::span<const std::uint32_t> processes) override {
+        auto lineage = process_lineage(processes);
+        for (const std::uint32_t id : processes) {
+            auto found = std::ranges::find(lineage, id, &ProcessFacts::id);
+            if (found == lineage.end()) found = lineage.insert(lineage.end(), ProcessFacts{.id = id, .executable = {}});
+            auto identity = process_identity(id);
+            found->executable = identity.executable_name.value_or("");
+            found->package_app_id = std::move(identity.app_user_model_id);
+        }
+        return lineage;
     }
 
 private:

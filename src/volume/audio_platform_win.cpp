@@ -21,6 +21,7 @@
 #include "volume/audio_platform.hpp"
 #include "volume/audio_session_win.hpp"
 #include "volume/core_audio_win.hpp"
+#include "volume/process_facts_win.hpp"
 #include "volume/process_identity_win.hpp"
 
 namespace olvex::volume {
@@ -166,11 +167,14 @@ public:
     }
 
     ProcessIdentity process_identity(std::uint32_t process_id) override { return identify_process(process_id); }
-    // Never asked: the media sessions name no process here.
-    bool is_process_within(std::uint32_t, std::uint32_t) override { return false; }
+    // Every process: the application's own processes need not play.
+    std::vector<ProcessFacts> process_facts(const std::string& app_id, std::span<const std::uint32_t>) override {
+        return gatherer_.gather(app_id);
+    }
 
 private:
     ComPtr<IMMDeviceEnumerator> enumerator_;
+    ProcessFactGatherer gatherer_;
 };
 
 class WinAudioBackend final : public AudioBackend {

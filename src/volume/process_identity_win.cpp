@@ -17,24 +17,23 @@ std::string utf8_from_units(const wchar_t* units, std::size_t length) {
     return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(units), length));
 }
 
-using GetApplicationUserModelIdFunction = LONG(WINAPI*)(HANDLE process, UINT32* length, PWSTR id);
+// Both calls take (process, length in units with the terminating zero, buffer).
+using PackageTextFunction = LONG(WINAPI*)(HANDLE process, UINT32* length, PWSTR text);
 
-// The toolchain's headers and import libraries lack this function, so it is
-// looked up in kernel32 once; null where the system has none.
-GetApplicationUserModelIdFunction get_application_user_model_id() {
-    static const auto function = [] {
-        const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-        if (kernel32 == nullptr) return GetApplicationUserModelIdFunction{};
-        // Through the generic function pointer type, which may be cast to any other.
-        const auto generic = reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "GetApplicationUserModelId"));
-        return reinterpret_cast<GetApplicationUserModelIdFunction>(generic);
-    }();
-    return function;
+// The toolchain's headers and import libraries lack these functions (Windows
+// 8 and later), so they are looked up in kernel32; null where the system has
+// none.
+PackageTextFunction kernel32_function(const char* name) {
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 == nullptr) return nullptr;
+    // Through the generic function pointer type, which may be cast to any other.
+    const auto generic = reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name));
+    return reinterpret_cast<PackageTextFunction>(generic);
 }
 
-// A process without package identity answers APPMODEL_ERROR_NO_APPLICATION.
-std::optional<std::string> app_user_model_id(HANDLE process) {
-    const auto function = get_application_user_model_id();
+// A process without package identity answers APPMODEL_ERROR_NO_APPLICATION
+// or APPMODEL_ERROR_NO_PACKAGE.
+std::optional<std::string> package_text(PackageTextFunction function, HANDLE process) {
     if (function == nullptr) return std::nullopt;
     wchar_t units[TEXT_UNITS];
     UINT32 length = TEXT_UNITS;
@@ -54,10 +53,20 @@ std::optional<std::string> executable_name(HANDLE process) {
 
 }  // namespace
 
+std::optional<std::string> package_app_id(HANDLE process) {
+    static const auto function = kernel32_function("GetApplicationUserModelId");
+    return package_text(function, process);
+}
+
+std::optional<std::string> package_family(HANDLE process) {
+    static const auto function = kernel32_function("GetPackageFamilyName");
+    return package_text(function, process);
+}
+
 ProcessIdentity identify_process(std::uint32_t process_id) {
     const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
     if (process == nullptr) return {};
-    ProcessIdentity identity{app_user_model_id(process), executable_name(process)};
+    ProcessIdentity identity{package_app_id(process), executable_name(process)};
     CloseHandle(process);
     return identity;
 }

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <vector>
+
+#include "volume/process_facts.hpp"
 
 namespace olvex::volume {
 
-// Whether `process_id` is `ancestor` itself or one of its descendants, by the
-// parent links in /proc. False for a process that is gone, and for one more
-// than a few dozen generations below.
-[[nodiscard]] bool is_process_within_tree(std::uint32_t process_id, std::uint32_t ancestor);
+// The given processes and all their ancestors, each with its parent and its
+// start time from /proc; names are left empty. Processes that are gone are
+// left out, and a line of ancestors ends after a few dozen generations.
+[[nodiscard]] std::vector<ProcessFacts> process_lineage(std::span<const std::uint32_t> processes);
 
 }  // namespace olvex::volume

@@ -11,8 +11,8 @@ namespace olvex::volume {
 namespace {
 
 template <typename Set>
-AudioResult<bool> set_each(AudioSystem& system, const MediaApplication& app, Set&& set) {
-    auto sessions = find_app_sessions(system, app);
+AudioResult<bool> set_each(AppSessionFinder& finder, AudioSystem& system, const MediaApplication& app, Set&& set) {
+    auto sessions = finder.everywhere(system, app);
     if (!sessions) return std::unexpected(std::move(sessions.error()));
     for (auto& session : *sessions) {
         if (auto done = set(*session); !done) return std::unexpected(std::move(done.error()));
@@ -73,7 +73,7 @@ AudioResult<VolumeReading> VolumeControl::read_master_volume() {
 }
 
 AudioResult<std::optional<VolumeReading>> VolumeControl::read_app_volume(const MediaApplication& app) {
-    auto sessions = find_app_sessions(*system_, app);
+    auto sessions = finder_->everywhere(*system_, app);
     if (!sessions) return std::unexpected(std::move(sessions.error()));
     if (sessions->empty()) return std::optional<VolumeReading>();
     AudioSession& first = *sessions->front();
@@ -87,12 +87,12 @@ AudioResult<std::optional<VolumeReading>> VolumeControl::read_app_volume(const M
 AudioResult<bool> VolumeControl::set_app_level(const MediaApplication& app, float level) {
     // A NaN would pass std::clamp unchanged; no level at all is the safe reading.
     const float clamped = std::isnan(level) ? 0.0f : std::clamp(level, 0.0f, 1.0f);
-    return set_each(*system_, app,
+    return set_each(*finder_, *system_, app,
                     [&](AudioSession& session) { return session.set_level(clamped, event_context_); });
 }
 
 AudioResult<bool> VolumeControl::set_app_mute(const MediaApplication& app, bool muted) {
-    return set_each(*system_, app,
+    return set_each(*finder_, *system_, app,
                     [&](AudioSession& session) { return session.set_muted(muted, event_context_); });
 }
 

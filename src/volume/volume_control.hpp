@@ -9,6 +9,7 @@
 #include "base/channel.hpp"
 #include "volume/audio_platform.hpp"
 #include "volume/media_application.hpp"
+#include "volume/session_matching.hpp"
 #include "volume/volume_watcher.hpp"
 
 namespace olvex::volume {
@@ -57,6 +58,8 @@ private:
     std::shared_ptr<SessionVolumeListeners> session_listeners_ = std::make_shared<SessionVolumeListeners>();
     std::optional<Receiver<bool>> watcher_finished_;
     EventContext event_context_;
+    // Tells the log which sessions each application was found to have.
+    std::unique_ptr<AppSessionFinder> finder_ = std::make_unique<AppSessionFinder>(AppSessionFinder::Telling::logged);
 };
 
 }  // namespace olvex::volume

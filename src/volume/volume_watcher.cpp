@@ -82,7 +82,7 @@ private:
 
     void register_sessions() {
         if (!app_ || app_->id.empty() || !session_manager_) return;
-        auto sessions = app_sessions_on(*session_manager_, *system_, *app_);
+        auto sessions = finder_.on_device(*session_manager_, *system_, *app_);
         if (!sessions) return;
         auto sink = std::make_shared<SessionEventsCallback>(app_->id, setup_.session_listeners, setup_.notices,
                                                             setup_.own_context);
@@ -100,6 +100,7 @@ private:
     std::unique_ptr<AudioSessionManager> session_manager_;
     RegistrationPtr session_creation_;
     std::vector<RegistrationPtr> session_events_;
+    AppSessionFinder finder_;
 };
 
 void run_volume_watcher(VolumeWatcherSetup& setup) {

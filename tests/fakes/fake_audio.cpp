@@ -193,9 +193,15 @@ public:
         const auto found = audio_->processes_.find(process_id);
         return found == audio_->processes_.end() ? ProcessIdentity{} : found->second;
     }
-    // The fake knows no parents: a process is within its own tree alone.
-    bool is_process_within(std::uint32_t process_id, std::uint32_t ancestor) override {
-        return process_id == ancestor;
+    // The fake knows no parents: every process stands alone.
+    std::vector<ProcessFacts> process_facts(const std::string&, std::span<const std::uint32_t>) override {
+        std::lock_guard lock(audio_->mutex_);
+        std::vector<ProcessFacts> facts;
+        for (const auto& [id, identity] : audio_->processes_) {
+            facts.push_back({.id = id, .started = 1, .executable = identity.executable_name.value_or("")});
+            facts.back().package_app_id = identity.app_user_model_id;
+        }
+        return facts;
     }
 
 private:

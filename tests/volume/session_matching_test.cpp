@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "fakes/fake_audio.hpp"
 
 namespace olvex::volume {
@@ -36,7 +38,8 @@ TEST(SessionMatching, ProcessIdentityMatchesIgnoringAsciiCaseOnly) {
     EXPECT_TRUE(matches(of_process(10), "spotify.EXE"));
     EXPECT_TRUE(matches(of_process(11), "spotifyab.spotifymusic_zpdnekdrzrea0!spotify"));
     EXPECT_TRUE(matches(of_process(11), "Spotify.exe"));  // the user model id differs: the file name decides
-    EXPECT_FALSE(matches(of_process(10), "Spotify"));
+    EXPECT_TRUE(matches(of_process(10), "Spotify"));  // as Chrome reports itself for chrome.exe
+    EXPECT_FALSE(matches(of_process(10), "Spot"));
     EXPECT_TRUE(matches(of_process(12), "Ärger.app"));
     EXPECT_FALSE(matches(of_process(12), "ärger.app"));  // Ä and ä differ beyond ASCII
     EXPECT_FALSE(matches(of_process(13), "ärger.exe"));
@@ -73,6 +76,32 @@ TEST(SessionMatching, FindsSessionsOnEveryActiveDeviceButNeverSystemSoundsOrExpi
 
     audio->fail_listing(true);
     EXPECT_FALSE(find_app_sessions(*system, {.id = "spotify.exe"}).has_value());
+}
+
+// What a user whose knob does nothing can send: one line for each
+// application, and one more when a session that changes the answer appears.
+TEST(SessionMatching, TellsOnceWhatEachApplicationMatched) {
+    auto audio = audio_with_processes();
+    audio->add_session("speakers", of_process(10));
+    auto system = audio->backend()->open_audio_system().value();
+    AppSessionFinder finder(AppSessionFinder::Telling::logged);
+    const auto told = [&](const MediaApplication& app) {
+        testing::internal::CaptureStderr();
+        const auto found = finder.everywhere(*system, app);
+        EXPECT_TRUE(found.has_value());
+        return testing::internal::GetCapturedStderr();
+    };
+    EXPECT_EQ(told({.id = "Spotify"}), "volume: \"Spotify\" matched by executable name: Spotify.exe (10)\n");
+    EXPECT_EQ(told({.id = "Spotify"}), "");
+    EXPECT_EQ(told({.id = "Deezer\nvolume: forged"}),
+              "volume: no audio session matched \"Deezer?volume: forged\"; sessions: Spotify.exe (10)\n");
+
+    audio->add_session("speakers", of_process(11));
+    EXPECT_EQ(told({.id = "SpotifyAB.SpotifyMusic_zpdnekdrzrea0!Spotify"}),
+              "volume: \"SpotifyAB.SpotifyMusic_zpdnekdrzrea0!Spotify\" matched by package: Spotify.exe (11)\n");
+    audio->add_session("speakers", FakeAudioSessionData::unidentified());
+    EXPECT_EQ(told({.id = "Spotify"}),
+              "volume: \"Spotify\" matched by executable name: Spotify.exe (10), Spotify.exe (11)\n");
 }
 
 }  // namespace
