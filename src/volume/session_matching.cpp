@@ -160,6 +160,7 @@ void AppSessionFinder::tell(const MediaApplication& app, const std::vector<Audio
 bool session_matches_app(AudioSession& session, AudioSystem& system, const MediaApplication& app) {
     return !AppSessionFinder().pick({&session}, system, app).empty();
 }
+
 AudioResult<std::vector<AudioSessionPtr>> app_sessions_on(AudioSessionManager& manager, AudioSystem& system,
                                                           const MediaApplication& app) {
     return AppSessionFinder().on_device(manager, system, app);
