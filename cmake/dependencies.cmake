@@ -55,6 +55,6 @@ if(OLVEX_BUILD_TESTS)
   endif()
 endif()
 
-if(OLVEX_BUILD_BENCH)
+if(OLVEX_BUILD_BENCH AND NOT WIN32)
   find_package(benchmark REQUIRED)
 endif()
