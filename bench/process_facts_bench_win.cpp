@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <shobjidl.h>
 #include <propkey.h>
-#include <propvarutil.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -60,14 +59,14 @@ std::vector<PROCESS_INFORMATION> start_suspended_copies(std::size_t count) {
 }
 
 // Whether the window could be given an application id (Wine cannot).
-bool give_app_id(HWND window, const wchar_t* id) {
+bool give_app_id(HWND window, std::wstring id) {
     olvex::ComPtr<IPropertyStore> store;
     if (FAILED(SHGetPropertyStoreForWindow(window, IID_IPropertyStore, store.put_void()))) return false;
     PROPVARIANT value;
-    if (FAILED(InitPropVariantFromString(id, &value))) return false;
-    const bool stored = SUCCEEDED(store->SetValue(PKEY_AppUserModel_ID, value));
-    PropVariantClear(&value);
-    return stored;
+    PropVariantInit(&value);
+    value.vt = VT_LPWSTR;
+    value.pwszVal = id.data();  // the store keeps a copy
+    return SUCCEEDED(store->SetValue(PKEY_AppUserModel_ID, value));
 }
 
 }  // namespace

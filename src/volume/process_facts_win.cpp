@@ -6,7 +6,6 @@
 #include <shobjidl.h>
 #include <knownfolders.h>
 #include <propkey.h>
-#include <propvarutil.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 

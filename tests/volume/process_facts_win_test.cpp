@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <shobjidl.h>
 #include <propkey.h>
-#include <propvarutil.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
@@ -88,11 +87,22 @@ TEST(ProcessFactsWin, NameTheApplicationIdOnAWindowAndTheProcessesBelowIt) {
         GTEST_SKIP() << "SHGetPropertyStoreForWindow fails here (Wine has no window property store): 0x" << std::hex
                      << static_cast<unsigned long>(opened);
     }
+    wchar_t app_id[] = L"Olvex.Test.Player";
     PROPVARIANT id;
-    ASSERT_EQ(InitPropVariantFromString(L"Olvex.Test.Player", &id), S_OK);
-    const HRESULT stored = store->SetValue(PKEY_AppUserModel_ID, id);
-    PropVariantClear(&id);
-    ASSERT_EQ(stored, S_OK);
+    PropVariantInit(&id);
+    id.vt = VT_LPWSTR;
+    id.pwszVal = app_id;  // the store keeps a copy
+    ASSERT_EQ(store->SetValue(PKEY_AppUserModel_ID, id), S_OK);
+    ComPtr<IPropertyStore> again;
+    ASSERT_EQ(SHGetPropertyStoreForWindow(window, IID_IPropertyStore, again.put_void()), S_OK);
+    PROPVARIANT kept;
+    PropVariantInit(&kept);
+    const bool keeps = SUCCEEDED(again->GetValue(PKEY_AppUserModel_ID, &kept)) && kept.vt == VT_LPWSTR;
+    PropVariantClear(&kept);
+    if (!keeps) {
+        DestroyWindow(window);
+        GTEST_SKIP() << "a value set in the window's property store is not kept here (Wine 8 does not keep it)";
+    }
 
     Child child;
     ASSERT_TRUE(child.started());
