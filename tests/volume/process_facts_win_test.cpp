@@ -84,7 +84,7 @@ TEST(ProcessFactsWin, NameTheApplicationIdOnAWindowAndTheProcessesBelowIt) {
     const HRESULT opened = SHGetPropertyStoreForWindow(window, IID_IPropertyStore, store.put_void());
     if (FAILED(opened)) {
         DestroyWindow(window);
-        GTEST_SKIP() << "SHGetPropertyStoreForWindow fails here (Wine has no window property store): 0x" << std::hex
+        GTEST_SKIP() << "SHGetPropertyStoreForWindow fails here: 0x" << std::hex
                      << static_cast<unsigned long>(opened);
     }
     wchar_t app_id[] = L"Olvex.Test.Player";
