@@ -171,9 +171,10 @@ public:
     // Never fails: what cannot be learnt is left absent.
     [[nodiscard]] virtual ProcessIdentity process_identity(std::uint32_t process_id) = 0;
     // What is known of the running processes, for finding the processes of
-    // the application `app_id`: on Windows every process, elsewhere at least
-    // `processes` and their ancestors. Never fails: what cannot be learnt is
-    // left out.
+    // the application `app_id` among `processes` (those that own sessions):
+    // all the platform tells of those and their ancestors, and on Windows the
+    // parent and executable of every other process. Never fails: what cannot
+    // be learnt is left out.
     [[nodiscard]] virtual std::vector<ProcessFacts> process_facts(const std::string& app_id,
                                                                   std::span<const std::uint32_t> processes) = 0;
 };

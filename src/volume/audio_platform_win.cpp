@@ -167,9 +167,9 @@ public:
     }
 
     ProcessIdentity process_identity(std::uint32_t process_id) override { return identify_process(process_id); }
-    // Every process: the application's own processes need not play.
-    std::vector<ProcessFacts> process_facts(const std::string& app_id, std::span<const std::uint32_t>) override {
-        return gatherer_.gather(app_id);
+    std::vector<ProcessFacts> process_facts(const std::string& app_id,
+                                            std::span<const std::uint32_t> processes) override {
+        return gatherer_.gather(app_id, processes);
     }
 
 private:

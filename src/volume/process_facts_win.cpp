@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
+#include <span>
 #include <string_view>
 
 #include "base/com_ptr_win.hpp"
@@ -112,20 +114,37 @@ BOOL CALLBACK collect_window(HWND window, LPARAM windows) {
     return TRUE;
 }
 
-// The application ids on top-level windows, by the process that owns each.
-std::map<std::uint32_t, std::vector<std::string>> window_app_ids() {
+// The application ids on the top-level windows of the given processes, by
+// the process that owns each.
+std::map<std::uint32_t, std::vector<std::string>> window_app_ids(const std::set<std::uint32_t>& owners) {
     std::vector<HWND> windows;
     EnumWindows(&collect_window, reinterpret_cast<LPARAM>(&windows));
     std::map<std::uint32_t, std::vector<std::string>> ids;
     for (HWND window : windows) {
         DWORD owner = 0;
-        if (GetWindowThreadProcessId(window, &owner) == 0) continue;
+        if (GetWindowThreadProcessId(window, &owner) == 0 || !owners.contains(owner)) continue;
         auto id = window_app_id(window);
         if (!id) continue;
         auto& owned = ids[owner];
         if (std::ranges::find(owned, *id) == owned.end()) owned.push_back(std::move(*id));
     }
     return ids;
+}
+
+// The given processes and their ancestors, by the snapshot's parent links.
+std::set<std::uint32_t> lines_of_descent(const std::vector<ProcessFacts>& processes,
+                                         std::span<const std::uint32_t> descendants) {
+    std::map<std::uint32_t, std::uint32_t> parents;
+    for (const auto& process : processes) parents.emplace(process.id, process.parent);
+    std::set<std::uint32_t> lines;
+    for (std::uint32_t current : descendants) {
+        while (current != 0 && lines.insert(current).second) {
+            const auto parent = parents.find(current);
+            if (parent == parents.end()) break;
+            current = parent->second;
+        }
+    }
+    return lines;
 }
 
 // The Apps folder item of the id is the Start menu's shortcut for it; for a
@@ -183,11 +202,17 @@ const ProcessFactGatherer::ShellTargets& ProcessFactGatherer::shell_targets(cons
     return resolved_;
 }
 
-std::vector<ProcessFacts> ProcessFactGatherer::gather(const std::string& app_id) {
+// Only a process that plays, or one of its ancestors, can make a session the
+// application's: the costly facts are learnt of those alone, the snapshot's of
+// every process.
+std::vector<ProcessFacts> ProcessFactGatherer::gather(const std::string& app_id,
+                                                      std::span<const std::uint32_t> playing) {
     const ShellTargets& targets = shell_targets(app_id);
     auto processes = snapshot_processes();
-    auto windows = window_app_ids();
+    const auto lines = lines_of_descent(processes, playing);
+    auto windows = window_app_ids(lines);
     for (auto& process : processes) {
+        if (!lines.contains(process.id)) continue;
         add_own_facts(process, app_id, targets);
         const auto owned = windows.find(process.id);
         if (owned != windows.end()) process.window_app_ids = std::move(owned->second);

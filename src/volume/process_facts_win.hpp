@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -7,16 +9,17 @@
 
 namespace olvex::volume {
 
-// Gathers what Windows tells of every running process for finding the
-// processes of one application: parent links and creation times from a
-// process snapshot and the processes themselves, package identities, the
-// application ids on top-level windows, and which executables the shell's
-// shortcut for the id (or Firefox's record of its install folders) names.
-// The shell's answer for an id is kept until another id is asked for. Call
-// from a thread in a COM apartment.
+// Gathers what Windows tells of the running processes for finding the
+// processes of one application: of every process its parent and executable
+// name from a process snapshot; of the processes that play and their
+// ancestors also the creation time, the package identity, the application ids
+// on their top-level windows, and whether the shell's shortcut for the id (or
+// Firefox's record of its install folders) names their executable. The
+// shell's answer for an id is kept until another id is asked for. Call from a
+// thread in a COM apartment.
 class ProcessFactGatherer {
 public:
-    [[nodiscard]] std::vector<ProcessFacts> gather(const std::string& app_id);
+    [[nodiscard]] std::vector<ProcessFacts> gather(const std::string& app_id, std::span<const std::uint32_t> playing);
 
     // Where the executables named for the id lie: full executable paths, and
     // install folders (ending in a backslash).

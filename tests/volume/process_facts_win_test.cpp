@@ -60,7 +60,8 @@ TEST(ProcessFactsWin, NameTheParentOfAChildAndWhichWasCreatedFirst) {
     ASSERT_TRUE(SUCCEEDED(join_multithreaded_apartment()));
     Child child;
     ASSERT_TRUE(child.started());
-    const auto facts = ProcessFactGatherer().gather("NoSuch.Player");
+    const std::vector<std::uint32_t> playing{child.id()};
+    const auto facts = ProcessFactGatherer().gather("NoSuch.Player", playing);
     const ProcessFacts* self = find(facts, GetCurrentProcessId());
     const ProcessFacts* started = find(facts, child.id());
     ASSERT_TRUE(self && started);
@@ -106,12 +107,12 @@ TEST(ProcessFactsWin, NameTheApplicationIdOnAWindowAndTheProcessesBelowIt) {
 
     Child child;
     ASSERT_TRUE(child.started());
-    const auto facts = ProcessFactGatherer().gather("Olvex.Test.Player");
+    const std::vector<std::uint32_t> sessions{child.id()};
+    const auto facts = ProcessFactGatherer().gather("Olvex.Test.Player", sessions);
     DestroyWindow(window);
     const ProcessFacts* self = find(facts, GetCurrentProcessId());
     ASSERT_TRUE(self);
     EXPECT_EQ(self->window_app_ids, std::vector<std::string>{"Olvex.Test.Player"});
-    const std::vector<std::uint32_t> sessions{child.id()};
     EXPECT_EQ(match_app_processes({.id = "olvex.test.player"}, facts, sessions),
               (AppProcessMatch{MatchRule::window, sessions}));
 }
@@ -131,15 +132,16 @@ TEST(ProcessFactsWin, NameTheExecutablesOfAnInstallFolderFirefoxRecorded) {
     ASSERT_EQ(RegSetValueExW(key, folder.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(hash.c_str()),
                              static_cast<DWORD>((hash.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
-    const auto facts = ProcessFactGatherer().gather("0123456789abcdef");
+    ProcessFactGatherer gatherer;
+    const auto everyone = gatherer.gather("0123456789abcdef", {});
+    const auto services = std::ranges::find(everyone, std::string("services.exe"), &ProcessFacts::executable);
+    ASSERT_NE(services, everyone.end());
+    const std::vector<std::uint32_t> playing{GetCurrentProcessId(), services->id};
+    const auto facts = gatherer.gather("0123456789abcdef", playing);
     RegDeleteValueW(key, folder.c_str());
     RegCloseKey(key);
-    const ProcessFacts* self = find(facts, GetCurrentProcessId());
-    ASSERT_TRUE(self);
-    EXPECT_EQ(self->shell_app_id, "0123456789abcdef");
-    const auto elsewhere = std::ranges::find(facts, std::string("services.exe"), &ProcessFacts::executable);
-    ASSERT_NE(elsewhere, facts.end());
-    EXPECT_EQ(elsewhere->shell_app_id, std::nullopt) << "a program of another folder";
+    EXPECT_EQ(find(facts, playing[0])->shell_app_id, "0123456789abcdef");
+    EXPECT_EQ(find(facts, playing[1])->shell_app_id, std::nullopt) << "a program of another folder";
 }
 
 }  // namespace
