@@ -19,7 +19,7 @@ if [[ -z ${WINEPREFIX:-} ]]; then
   export WINEPREFIX=$own_prefix/prefix
 fi
 grep -m1 'model name' /proc/cpuinfo | sed 's/.*: /cpu: /'
-echo "cores: $(nproc), $(wine --version)"
+echo "cores: $(nproc), $(wine --version 2>/dev/null)"
 cmake/wine-run "$build/bench/olvex_process_facts_bench.exe"
 wineserver -k || true
 if [[ -f "$WINEPREFIX.display" ]]; then
