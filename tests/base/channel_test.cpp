@@ -111,7 +111,9 @@ TEST(Channel, ReplacingSendersKeepOneCurrentValueEach) {
 
     std::map<int, int> last;
     while (auto item = rx.recv()) {
-        if (last.contains(item->first)) EXPECT_GT(item->second, last[item->first]);
+        if (last.contains(item->first)) {
+            EXPECT_GT(item->second, last[item->first]);
+        }
         last[item->first] = item->second;
     }
     for (auto& thread : threads) thread.join();
