@@ -20,6 +20,10 @@ void send_volume_command(const SessionContext& context, volume::VolumeCommand co
     context.volume_commands.send(std::move(command));
 }
 
+void ask_resend(const SessionContext& context, std::uint8_t what) {
+    if (context.resend) context.resend->request(what);
+}
+
 void send_lock(const SessionContext& context) {
     context.outbound.send(protocol::Lock{context.media.is_session_locked()});
 }
@@ -47,6 +51,7 @@ struct DeviceCommandRunner {
 
     void operator()(const protocol::SetLock& set) const {
         context.media.set_session_lock(set.locked);
+        ask_resend(context, protocol::resync_what::LOCK);  // the device waits for the answer
         send_lock(context);
     }
 
@@ -63,6 +68,7 @@ void handle_device_event(const SessionContext& context, const protocol::DeviceEv
 }  // namespace
 
 void push_state(const SessionContext& context, std::uint8_t what) {
+    ask_resend(context, what);
     bool unreadable = false;
     if (what & protocol::resync_what::NOW_PLAYING) {
         const auto current = media::read_current(context.media);

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/outbound_pump.hpp"
 #include "base/channel.hpp"
 #include "device/session.hpp"
 #include "media/watcher.hpp"
@@ -20,6 +21,9 @@ struct SessionContext {
     Sender<protocol::HostMessage> outbound;
     Sender<volume::VolumeCommand> volume_commands;
     std::shared_ptr<volume::VolumeState> volume_state;
+    // Where the kinds the device asked for are marked, so that they reach it
+    // even when it got the same line before; none in some tests.
+    std::shared_ptr<ResendRequests> resend = nullptr;
 };
 
 // Everything a full state push can carry, in the order it is sent.
@@ -31,9 +35,9 @@ inline constexpr std::uint8_t FULL_STATE =
 // send is dropped.
 void handle_link_event(const SessionContext& context, device::LinkEvent event);
 
-// Sends the items of `what` (resync bits) in their fixed order: now_playing
-// and art only when there is a session (and a picture for art), then the
-// volume and the lock.
+// Sends the items of `what` (resync bits) in their fixed order, marked as
+// asked for: now_playing and art only when there is a session (and a picture
+// for art), then the volume and the lock.
 void push_state(const SessionContext& context, std::uint8_t what);
 
 }  // namespace olvex::app

@@ -68,7 +68,8 @@ int run_program(const ProgramPlatform& platform) {
     app::start_volume_worker({volume::platform_audio_backend(), std::move(volume_command_receiver), outbound,
                                  volume_state, *media});
 
-    const app::SessionContext context{*media, outbound, volume_commands, volume_state};
+    const auto resend = std::make_shared<app::ResendRequests>();
+    const app::SessionContext context{*media, outbound, volume_commands, volume_state, resend};
     auto link = device::start_device_session(
         [context](device::LinkEvent event) { app::handle_link_event(context, std::move(event)); });
 
@@ -80,7 +81,7 @@ int run_program(const ProgramPlatform& platform) {
         [] { log_message("debounce: on_fire panicked, event dropped"); });
     media->subscribe(app::make_media_subscriber(
         {outbound, volume_commands, debouncer, &volume::current_application_channel(), announcements, set_tooltip}));
-    start_outbound_pump(std::move(outbound_receiver), std::move(link));
+    start_outbound_pump(std::move(outbound_receiver), std::move(link), resend);
 
     auto ran = tray::run_tray(tray_handle, std::move(*icons), std::move(menu), &tray::run_menu_command);
     if (!ran) return start_up_failed(ran.error());

@@ -29,10 +29,7 @@ std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
             outbound.send(std::move(now_playing));
         });
         if (auto art = current_art(watcher)) {
-            gate->run_if_current(turn, [&] {
-                outbound.send(protocol::Art{*art});
-                outbound.send(protocol::Art{std::move(*art)});
-            });
+            gate->run_if_current(turn, [&] { outbound.send(protocol::Art{std::move(*art)}); });
         }
     };
 }

@@ -25,8 +25,8 @@ using TooltipSetter = std::function<void(std::string title)>;
 [[nodiscard]] std::optional<std::string> current_art(const media::MediaWatcherHandle& watcher);
 
 // The debouncer's action: sends now_playing for `snapshot`, sets the tooltip
-// to its title, then sends the current art twice in succession (nothing when
-// there is none). Once the subscriber has sent nothing-plays through `gate`,
+// to its title (cut as the device's copy is), then sends the current art
+// once (nothing when there is none). Once the subscriber has sent nothing-plays through `gate`,
 // an announcement already running sends nothing more.
 [[nodiscard]] std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(
     Sender<protocol::HostMessage> outbound, media::MediaWatcherHandle watcher, TooltipSetter set_tooltip,

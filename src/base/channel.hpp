@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -63,6 +64,28 @@ public:
             std::lock_guard lock(state_->mutex);
             if (!state_->receiver_alive) return false;
             state_->items.push_back(std::move(value));
+        }
+        state_->ready.notify_one();
+        return true;
+    }
+
+    // Queues `value` in the place of the first waiting value for which
+    // `stale(waiting)` holds, or at the end when none does; every other value
+    // keeps its place. Returns false, dropping the value, when the receiver is gone.
+    template <typename Stale>
+    bool send_replacing(T value, Stale&& stale) const {
+        if (!state_) return false;
+        std::optional<T> replaced;  // let go outside the lock, like the receiver's leftovers
+        {
+            std::lock_guard lock(state_->mutex);
+            if (!state_->receiver_alive) return false;
+            auto& items = state_->items;
+            const auto waiting = std::find_if(items.begin(), items.end(), std::forward<Stale>(stale));
+            if (waiting == items.end()) {
+                items.push_back(std::move(value));
+            } else {
+                replaced.emplace(std::exchange(*waiting, std::move(value)));
+            }
         }
         state_->ready.notify_one();
         return true;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <condition_variable>
+#include <cstddef>
 #include <functional>
-#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,7 +33,7 @@ namespace {
 // of its own (readings, commands, the Metadata read behind a thumbnail) has it.
 constexpr std::uint64_t CALL_TIMEOUT_US = 5'000'000;
 // Asking a newcomer who it is waits this long at most per question: until
-// then the newcomer is no session, and other newcomers wait behind it.
+// then the newcomer is no session.
 constexpr std::uint64_t DISCOVERY_TIMEOUT_US = 1'000'000;
 
 const std::string BUS_DAEMON = "org.freedesktop.DBus";
@@ -117,8 +118,71 @@ std::optional<bool> read_playing(sdbus::IProxy& player) {
     }
 }
 
+// Runs each job on a thread of its own, so that a player that never answers
+// holds up no other: the jobs ask players about themselves, and each question
+// waits out its time limit when nobody answers. Once stopped, no job starts.
+class QuestionThreads {
+public:
+    QuestionThreads() = default;
+    QuestionThreads(const QuestionThreads&) = delete;
+    QuestionThreads& operator=(const QuestionThreads&) = delete;
+
+    void run(std::move_only_function<void()> job) {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->stopped) return;
+            ++state_->running;
+        }
+        // The count is shared with the thread, which may finish after its owner is gone.
+        const auto finished = [state = state_] {
+            std::lock_guard lock(state->mutex);
+            --state->running;
+            state->idle.notify_all();
+        };
+        try {
+            spawn_thread([job = std::move(job), finished]() mutable {
+                const Finally<decltype(finished)> done{finished};
+                job();
+            });
+        } catch (...) {
+            finished();
+            throw;
+        }
+    }
+
+    // Waits until no job runs.
+    void wait_idle() {
+        std::unique_lock lock(state_->mutex);
+        state_->idle.wait(lock, [this] { return state_->running == 0; });
+    }
+
+    // Starts no more jobs and waits for the running ones.
+    void stop() {
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->stopped = true;
+        }
+        wait_idle();
+    }
+
+private:
+    template <typename Action>
+    struct Finally {
+        Action action;
+        ~Finally() { action(); }
+    };
+
+    struct State {
+        std::mutex mutex;
+        std::condition_variable idle;
+        std::size_t running = 0;
+        bool stopped = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
 // Threads: the bus thread runs the signal handlers and nothing that waits for
-// a player; the discoverer asks players about themselves; the dispatcher
+// a player; question threads ask players about themselves; the dispatcher
 // raises manager events, since the watcher's handlers call back into the
 // manager and the sessions and take the watcher's lock, which the bus thread
 // must never wait for while it holds sdbus-c++'s lock.
@@ -131,10 +195,10 @@ public:
     MprisManager(const MprisManager&) = delete;
     MprisManager& operator=(const MprisManager&) = delete;
 
-    // The discoverer's calls are answered through the bus thread, so it ends
-    // first; the bus thread uses everything else.
+    // The questions are answered through the bus thread, so they end first;
+    // the bus thread uses everything else.
     ~MprisManager() override {
-        discoverer_.stop();
+        questions_.stop();
         loop_shutdown_->ask_to_stop();
         try {
             connection_->leaveEventLoop();
@@ -206,12 +270,7 @@ private:
         loop_started_ = true;
     }
 
-    void wait_for_discoveries() {
-        std::promise<void> done;
-        auto finished = done.get_future();
-        discoverer_.post([&done] { done.set_value(); });
-        finished.wait();
-    }
+    void wait_for_discoveries() { questions_.wait_idle(); }
 
     std::vector<std::string> list_names() {
         auto call = bus_daemon_->createMethodCall(BUS_DAEMON, "ListNames");
@@ -264,7 +323,7 @@ private:
     void apply_player_change(const PlayerChange& change) {
         const auto session = note_activity(change.owner, change.playing);
         if (change.status_unsaid) {
-            discoverer_.post([this, owner = change.owner] { refresh_playing(owner); });
+            questions_.run([this, owner = change.owner] { refresh_playing(owner); });
         }
         if (!session) return;
         if (change.metadata_touched) session->raise(SessionEvent::media_properties_changed);
@@ -295,7 +354,7 @@ private:
             std::lock_guard lock(mutex_);
             is_new = players_.add_name(name, owner);
         }
-        if (is_new) discoverer_.post([this, name, owner] { discover_player(name, owner); });
+        if (is_new) questions_.run([this, name, owner] { discover_player(name, owner); });
     }
 
     void remove_player_name(const std::string& name, const std::string& owner) {
@@ -307,7 +366,7 @@ private:
         announce(removal.changes);
     }
 
-    // On the discoverer.
+    // On a question thread.
     void discover_player(const std::string& name, const std::string& owner) {
         const auto stamp = status_stamp(owner);
         if (!stamp) return;  // gone already
@@ -326,7 +385,7 @@ private:
         announce(changes);
     }
 
-    // On the discoverer: for a player that said its status changed without
+    // On a question thread: for a player that said its status changed without
     // saying to what.
     void refresh_playing(const std::string& owner) {
         const auto stamp = status_stamp(owner);
@@ -376,7 +435,7 @@ private:
     std::vector<sdbus::Slot> matches_;
     std::shared_ptr<ManagerHandlers> handlers_ = std::make_shared<ManagerHandlers>();
     JobThread dispatcher_;
-    JobThread discoverer_;
+    QuestionThreads questions_;
     std::shared_ptr<ThreadShutdown> loop_shutdown_ = std::make_shared<ThreadShutdown>();
     bool loop_started_ = false;
 

@@ -205,9 +205,9 @@ protocol::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snap
     if (!snapshot) return {};
     return protocol::NowPlaying{
         .status = playback_status_from(snapshot->status),
-        .title = snapshot->title,
-        .artist = snapshot->artist,
-        .album = snapshot->album_title,
+        .title = std::string(protocol::bounded_text(snapshot->title)),
+        .artist = std::string(protocol::bounded_text(snapshot->artist)),
+        .album = std::string(protocol::bounded_text(snapshot->album_title)),
         .position_s = snapshot->position.as_seconds_f64(),
         .duration_s = snapshot->end_time.saturating_sub(snapshot->start_time).as_seconds_f64(),
     };

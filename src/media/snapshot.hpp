@@ -60,7 +60,8 @@ struct SessionSnapshot {
 // The device's view of the platform's playback status.
 [[nodiscard]] protocol::PlaybackStatus playback_status_from(std::int32_t platform_status);
 
-// The now_playing payload of a reading; nothing (no session, or one that
+// The now_playing payload of a reading, its texts cut with bounded_text (the
+// tooltip shows the same cut title); nothing (no session, or one that
 // could not be read) gives status none with empty texts and zero times.
 [[nodiscard]] protocol::NowPlaying now_playing_from(const std::optional<SessionSnapshot>& snapshot);
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <iterator>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -82,6 +84,7 @@ using detail::SubscriberList;
 using detail::WatcherCore;
 
 constexpr EventToken FAILED_REGISTRATION = -1;
+constexpr auto BURST_GATHERING_TIME = std::chrono::milliseconds(20);
 
 struct SessionEventKind {
     SessionEvent event;
@@ -204,22 +207,56 @@ void deliver(const Subscriber& subscriber, std::optional<SessionSnapshot> snapsh
     }
 }
 
-// One notice: read the snapshot once, at delivery time, and hand each
-// subscriber its own copy.
-void publish_change(SubscriberList& list, ChangeNotice notice) {
+bool is_property_change(SessionChange change) {
+    return change == SessionChange::MediaPropertiesChanged || change == SessionChange::PlaybackInfoChanged ||
+           change == SessionChange::TimelinePropertiesChanged;
+}
+
+// Adds `notice` to `burst` unless the same change to the same session already
+// waits there since the last attachment: the one reading covers both.
+void add_to_burst(std::vector<ChangeNotice>& burst, ChangeNotice notice) {
+    if (is_property_change(notice.change)) {
+        for (auto waiting = burst.rbegin(); waiting != burst.rend() && is_property_change(waiting->change); ++waiting) {
+            if (waiting->session == notice.session && waiting->change == notice.change) return;
+        }
+    }
+    burst.push_back(std::move(notice));
+}
+
+// Changes come in bursts (a browser's pause is three signals, a broken or
+// hostile player's may be a thousand a second) and each reading costs the
+// player several calls: what comes within the gathering time after a notice
+// is taken with it.
+std::vector<ChangeNotice> take_burst(Receiver<ChangeNotice>& notices, ChangeNotice first) {
+    std::vector<ChangeNotice> burst{std::move(first)};
+    const auto gathered_at = std::chrono::steady_clock::now() + BURST_GATHERING_TIME;
+    while (auto more = notices.recv_until(gathered_at)) add_to_burst(burst, std::move(*more));
+    return burst;
+}
+
+// One burst of notices: each session read once, once the burst has been
+// taken, and each subscriber handed its own copy for every notice.
+void publish_burst(SubscriberList& list, const std::vector<ChangeNotice>& burst) {
     std::vector<std::shared_ptr<Subscriber>> subscribers;
     {
         std::lock_guard lock(list.mutex);
         subscribers = list.subscribers;
     }
     if (subscribers.empty()) return;
-    const auto snapshot = read_session_information(notice.session);
-    for (const auto& subscriber : subscribers) deliver(*subscriber, snapshot, notice.change);
+    std::vector<std::pair<SessionRef, std::optional<SessionSnapshot>>> readings;
+    for (const auto& notice : burst) {
+        auto reading = std::ranges::find(readings, notice.session, &decltype(readings)::value_type::first);
+        if (reading == readings.end()) {
+            readings.emplace_back(notice.session, read_session_information(notice.session));
+            reading = std::prev(readings.end());
+        }
+        for (const auto& subscriber : subscribers) deliver(*subscriber, reading->second, notice.change);
+    }
 }
 
 void start_media_worker(Receiver<ChangeNotice> notices, std::shared_ptr<SubscriberList> subscribers) {
     spawn_thread([notices = std::move(notices), subscribers = std::move(subscribers)]() mutable {
-        while (auto notice = notices.recv()) publish_change(*subscribers, std::move(*notice));
+        while (auto notice = notices.recv()) publish_burst(*subscribers, take_burst(notices, std::move(*notice)));
     });
 }
 

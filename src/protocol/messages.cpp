@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <fmt/format.h>
@@ -65,6 +66,17 @@ void write_string(std::string_view text, std::string& out) {
     out += '"';
 }
 
+// What one byte of text costs once written inside a JSON string.
+std::size_t escaped_size(unsigned char byte) {
+    if (!NEEDS_ESCAPE[byte]) return 1;
+    switch (byte) {
+        case '"': case '\\': case '\b': case '\t': case '\n': case '\f': case '\r': return 2;
+        default: return 6;
+    }
+}
+
+bool starts_code_point(unsigned char byte) { return (byte & 0xC0U) != 0x80U; }
+
 void write_name(std::string_view name, std::string& out) {
     out += ",\"";
     out += name;
@@ -100,9 +112,9 @@ void write_members(const Hello& /*hello*/, std::string& /*out*/) {}
 
 void write_members(const NowPlaying& playing, std::string& out) {
     write_member("status", status_name(playing.status), out);
-    write_member("title", playing.title, out);
-    write_member("artist", playing.artist, out);
-    write_member("album", playing.album, out);
+    write_member("title", bounded_text(playing.title), out);
+    write_member("artist", bounded_text(playing.artist), out);
+    write_member("album", bounded_text(playing.album), out);
     write_member("position_s", playing.position_s, out);
     write_member("duration_s", playing.duration_s, out);
 }
@@ -120,9 +132,7 @@ void write_members(const Lock& lock, std::string& out) { write_member("locked", 
 // escapes (the art line above all) is built without reallocating.
 std::size_t expected_size(const HostMessage& message) {
     constexpr std::size_t FRAMING = 128;
-    if (const auto* playing = std::get_if<NowPlaying>(&message)) {
-        return FRAMING + playing->title.size() + playing->artist.size() + playing->album.size();
-    }
+    if (std::holds_alternative<NowPlaying>(message)) return FRAMING + 3 * MAX_TEXT_ENCODED_BYTES;
     if (const auto* art = std::get_if<Art>(&message)) return FRAMING + art->data.size();
     return FRAMING;
 }
@@ -134,6 +144,9 @@ std::string encode(const HostMessage& message) {
     write_string(wire_name(message), out);
     std::visit([&out](const auto& kind) { write_members(kind, out); }, message);
     out += "}\n";
+    if (out.size() > MAX_LINE_BYTES && !std::holds_alternative<Art>(message)) {
+        throw std::length_error(fmt::format("the line of {} bytes is longer than {}", out.size(), MAX_LINE_BYTES));
+    }
     return out;
 }
 
@@ -141,8 +154,34 @@ std::string encode(const HostMessage& message) {
 
 std::string_view wire_name(const HostMessage& message) noexcept { return KIND_NAMES[message.index()]; }
 
+std::string_view wire_name_of_line(std::string_view line) noexcept {
+    constexpr std::string_view START = "{\"event\":\"";
+    if (!line.starts_with(START)) return {};
+    const auto name = line.substr(START.size());
+    const auto end = name.find('"');
+    return end == std::string_view::npos ? std::string_view{} : name.substr(0, end);
+}
+
+std::string_view bounded_text(std::string_view text) noexcept {
+    std::size_t chars = 0;
+    std::size_t encoded = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        // Every cut falls before the first byte of a code point, so no
+        // sequence (and no escape, which stands for one byte) is split.
+        if (starts_code_point(byte) && ++chars > MAX_TEXT_CHARS) return text.substr(0, at);
+        encoded += escaped_size(byte);
+        if (encoded > MAX_TEXT_ENCODED_BYTES) {
+            while (at > 0 && !starts_code_point(static_cast<unsigned char>(text[at]))) --at;
+            return text.substr(0, at);
+        }
+    }
+    return text;
+}
+
 Volume volume_message(float level, bool muted) noexcept {
-    return Volume{.volume = static_cast<double>(level) * 100.0, .muted = muted};
+    // Rounded in percent, where two decimals are all a person reads.
+    return Volume{.volume = std::round(static_cast<double>(level) * 10000.0) / 100.0, .muted = muted};
 }
 
 std::string encode_host_message(const HostMessage& message) {

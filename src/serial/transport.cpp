@@ -1,5 +1,6 @@
 #include "serial/transport.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -22,10 +23,35 @@ Duration elapsed_since(std::chrono::steady_clock::time_point start) {
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()));
 }
 
+// When the bytes written so far will have left over a line of a given rate:
+// ten bits a byte (start, eight data, stop).
+class LinePace {
+public:
+    explicit LinePace(const TransportTiming& timing) : baud_(timing.paced_baud_rate), lead_(timing.line_lead) {}
+
+    void wait_for_line() const {
+        if (baud_ == 0) return;
+        const auto ready_at = busy_until_ - lead_.to_chrono();
+        if (ready_at > std::chrono::steady_clock::now()) std::this_thread::sleep_until(ready_at);
+    }
+
+    void wrote(std::size_t bytes) {
+        if (baud_ == 0) return;
+        const auto now = std::chrono::steady_clock::now();
+        const auto line_time = std::chrono::nanoseconds(bytes * 10 * 1'000'000'000ULL / baud_);
+        busy_until_ = std::max(busy_until_, now) + line_time;
+    }
+
+private:
+    std::uint32_t baud_;
+    Duration lead_;
+    std::chrono::steady_clock::time_point busy_until_;
+};
+
 }  // namespace
 
 PortResult<SerialConnection> open_serial_connection(std::string_view name, std::uint32_t baud_rate) {
-    return open_serial_connection(name, baud_rate, &open_serial_port, TransportTiming{});
+    return open_serial_connection(name, baud_rate, &open_serial_port, TransportTiming{.paced_baud_rate = baud_rate});
 }
 
 PortResult<SerialConnection> open_serial_connection(std::string_view name, std::uint32_t baud_rate,
@@ -100,8 +126,12 @@ void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, con
         }
     } end_of_writer{port, frames, stop_flag};
 
-    while (auto frame = frames.recv()) {
-        if (!write_frame(name, *port, *frame, timing)) return;
+    LinePace pace(timing);
+    for (;;) {
+        pace.wait_for_line();
+        auto frame = frames.recv();
+        if (!frame || !write_frame(name, *port, *frame, timing)) return;
+        pace.wrote(frame->size());
     }
 }
 

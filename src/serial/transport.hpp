@@ -24,6 +24,9 @@ inline constexpr std::size_t WRITE_PIECE = 512;
 inline constexpr Duration WRITE_STALL_LIMIT = Duration::from_seconds(10);
 inline constexpr Duration IDLE_PAUSE = Duration::from_millis(5);
 inline constexpr Duration PORT_TIMEOUT = Duration::from_millis(100);
+// How far ahead of the line the writer may run: it takes the next frame only
+// once what it wrote before would go out within this time.
+inline constexpr Duration LINE_LEAD = Duration::from_millis(50);
 
 // Received chunks and frames to write are plain byte strings.
 using Bytes = std::string;
@@ -42,6 +45,10 @@ struct TransportTiming {
     // reports room and then takes none.
     Duration idle_pause = IDLE_PAUSE;
     Duration port_timeout = PORT_TIMEOUT;
+    // The line's rate in baud to which the writer keeps pace; 0 writes as fast
+    // as the port takes the bytes.
+    std::uint32_t paced_baud_rate = 0;
+    Duration line_lead = LINE_LEAD;
 };
 
 using PortOpener = std::function<PortResult<std::unique_ptr<SerialPort>>(std::string_view, const PortSettings&)>;
@@ -49,7 +56,8 @@ using PortOpener = std::function<PortResult<std::unique_ptr<SerialPort>>(std::st
 // Set by the writer when it ends; the reader stops once it sees it.
 using StopFlag = std::shared_ptr<std::atomic<bool>>;
 
-// Opens `name` (8N1, no flow control, DTR on) and starts its reader and writer.
+// Opens `name` (8N1, no flow control, DTR on) and starts its reader and
+// writer, the writer paced to `baud_rate`.
 [[nodiscard]] PortResult<SerialConnection> open_serial_connection(std::string_view name, std::uint32_t baud_rate);
 
 // The same with the port opener and the waits given.
@@ -64,7 +72,10 @@ void serial_reader(std::unique_ptr<SerialPort> port, Sender<Bytes> chunks, const
                    const StopFlag& stop_flag);
 
 // Thread body: writes queued frames until the queue closes or a frame fails;
-// then sets the stop flag and interrupts the port's waits.
+// then sets the stop flag and interrupts the port's waits. When paced, each
+// frame is taken from the queue only once the line is about to be free, so
+// that frames wait in the queue, where they can still be replaced, and not in
+// the system's buffers.
 void serial_writer(std::unique_ptr<SerialPort> port, Receiver<Bytes> frames, const std::string& name,
                    const StopFlag& stop_flag, const TransportTiming& timing);
 

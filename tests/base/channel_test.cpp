@@ -93,5 +93,32 @@ TEST(Channel, ManySendersOnOtherThreadsKeepEachSendersOrder) {
     EXPECT_EQ(received, SENDERS * PER_SENDER);
 }
 
+// Senders on other threads each replacing their own waiting value: every
+// sender's values come in its order, and its last one always arrives.
+TEST(Channel, ReplacingSendersKeepOneCurrentValueEach) {
+    constexpr int SENDERS = 4;
+    constexpr int PER_SENDER = 5000;
+    auto [tx, rx] = channel<std::pair<int, int>>();
+    std::vector<std::thread> threads;
+    for (int id = 0; id < SENDERS; ++id) {
+        threads.emplace_back([tx, id] {
+            for (int n = 0; n < PER_SENDER; ++n) {
+                tx.send_replacing({id, n}, [id](const std::pair<int, int>& waiting) { return waiting.first == id; });
+            }
+        });
+    }
+    { auto gone = std::move(tx); }
+
+    std::map<int, int> last;
+    while (auto item = rx.recv()) {
+        if (last.contains(item->first)) {
+            EXPECT_GT(item->second, last[item->first]);
+        }
+        last[item->first] = item->second;
+    }
+    for (auto& thread : threads) thread.join();
+    for (int id = 0; id < SENDERS; ++id) EXPECT_EQ(last[id], PER_SENDER - 1) << id;
+}
+
 }  // namespace
 }  // namespace olvex

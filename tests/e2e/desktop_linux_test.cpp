@@ -117,7 +117,7 @@ protected:
     }
 
     // Waits for the announcement of `track` (its now_playing line followed by
-    // two art lines) and returns those three lines.
+    // its art line) and returns those two lines.
     std::vector<std::string> announcement_of(const SampleTrack& track) {
         const std::string names = R"("title":")" + track.title + R"(","artist":")" + track.artist +
                                   R"(","album":")" + track.album + '"';
@@ -126,7 +126,7 @@ protected:
             std::string line = lines_.next(10s);
             if (line.empty()) return {};
             if (line.starts_with(R"({"event":"art")") && previous.find(names) != std::string::npos) {
-                return {previous, line, lines_.next()};
+                return {previous, line};
             }
             previous = std::move(line);
         }
@@ -199,24 +199,25 @@ protected:
     static inline std::vector<SampleTrack>* tracks_ = nullptr;
 };
 
-TEST_F(Desktop, ATrackIsAnnouncedAfterTheQuietSecondWithItsArtTwice) {
+TEST_F(Desktop, ATrackIsAnnouncedAfterTheQuietSecondWithItsArtOnce) {
     start_program();
     const auto started = std::chrono::steady_clock::now();
     auto player = play_in_mpv(track(0));
 
     const auto announcement = announcement_of(track(0));
-    ASSERT_EQ(announcement.size(), 3U);
+    ASSERT_EQ(announcement.size(), 2U);
     EXPECT_GE(std::chrono::steady_clock::now() - started, 1s);
     EXPECT_NE(announcement[0].find(R"("status":"playing")"), std::string::npos) << announcement[0];
     EXPECT_NEAR(number_member(announcement[0], "duration_s").value_or(0), 30.0, 0.1);
     EXPECT_EQ(base64_decoded_size(art_data(announcement[1])), 128 * 128);
-    EXPECT_EQ(announcement[1], announcement[2]);
+    // The same picture again would cost the device two seconds of its line.
+    EXPECT_FALSE(lines_.next(1500ms).starts_with(R"({"event":"art")"));
 }
 
 TEST_F(Desktop, PlayPauseFromTheDevicePausesThePlayerAndIsReportedAtOnce) {
     start_program();
     auto player = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
 
     send(R"({"event":"play_pause"})");
     const std::string report = lines_.next_event("now_playing", 5s);
@@ -229,7 +230,7 @@ TEST_F(Desktop, PlayPauseFromTheDevicePausesThePlayerAndIsReportedAtOnce) {
 TEST_F(Desktop, VolumeAndMuteFromTheDeviceMoveThePlayersStreamAndAreReportedOnce) {
     start_program();
     auto player = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
     lines_.collect(1500ms);  // whatever the start brought
 
     send(R"({"event":"set_volume","volume":40})");
@@ -265,7 +266,10 @@ TEST_F(Desktop, VolumeFollowsAPlayerThatSoundsFromItsChildProcess) {
     start_program();
     ChildProcess unrelated(unrelated_argv, environment());
     ChildProcess player(player_argv, environment());
-    EXPECT_NE(lines_.next_event("now_playing").find("Stand-in Song"), std::string::npos);
+    std::string announced = lines_.next_event("now_playing");
+    // The start's "nothing plays" goes out only if the device was quick: a race.
+    if (announced == NOTHING_PLAYS) announced = lines_.next_event("now_playing");
+    EXPECT_NE(announced.find("Stand-in Song"), std::string::npos) << announced;
     ASSERT_TRUE(wait_until([&] { return stream_of("sound-player") && stream_of("pacat"); }));
     lines_.collect(1500ms);  // whatever the start brought
 
@@ -286,7 +290,7 @@ TEST_F(Desktop, VolumeFollowsAPlayerThatSoundsFromItsChildProcess) {
 TEST_F(Desktop, SeeksFromTheDeviceMoveThePosition) {
     start_program();
     auto player = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
 
     send(R"({"event":"seek","position_s":12.5})");
     EXPECT_TRUE(wait_until([&] { return std::abs(player_position_seconds(MPV).value_or(0) - 13.0) < 1.5; }, 3s));
@@ -297,7 +301,7 @@ TEST_F(Desktop, SeeksFromTheDeviceMoveThePosition) {
 TEST_F(Desktop, ASecondPlayerBecomesCurrentUnlessTheDeviceLockedTheSession) {
     start_program();
     auto first = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
 
     send(R"({"event":"set_lock","locked":true})");
     EXPECT_EQ(lines_.next_event("lock"), R"({"event":"lock","locked":true})");
@@ -312,15 +316,14 @@ TEST_F(Desktop, ASecondPlayerBecomesCurrentUnlessTheDeviceLockedTheSession) {
     if (!program_available("cvlc") || !program_available("setpriv")) GTEST_SKIP() << "vlc is not installed";
     auto third = play_in_vlc(track(2));  // its cover is only inside the file
     const auto announcement = announcement_of(track(2));
-    ASSERT_EQ(announcement.size(), 3U);
+    ASSERT_EQ(announcement.size(), 2U);
     EXPECT_EQ(base64_decoded_size(art_data(announcement[1])), 128 * 128);
-    EXPECT_EQ(announcement[1], announcement[2]);
 }
 
 TEST_F(Desktop, WhenTheLockedPlayerQuitsTheLockIsLetGoAndTheCurrentPlayerShown) {
     start_program();
     auto first = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
     send(R"({"event":"set_lock","locked":true})");
     EXPECT_EQ(lines_.next_event("lock"), R"({"event":"lock","locked":true})");
     auto second = play_in_mpv(track(1));
@@ -336,7 +339,7 @@ TEST_F(Desktop, WhenTheLockedPlayerQuitsTheLockIsLetGoAndTheCurrentPlayerShown) 
 TEST_F(Desktop, APlayerThatStopsAnsweringHoldsUpNeitherTheDeviceNorTheVolume) {
     start_program();
     auto player = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
     lines_.collect(1500ms);  // whatever the start brought
 
     ASSERT_EQ(::kill(player.pid(), SIGSTOP), 0);
@@ -359,7 +362,7 @@ TEST_F(Desktop, APlayerThatStopsAnsweringHoldsUpNeitherTheDeviceNorTheVolume) {
 TEST_F(Desktop, WhenTheLastPlayerStopsNothingPlays) {
     start_program();
     auto player = play_in_mpv(track(0));
-    ASSERT_EQ(announcement_of(track(0)).size(), 3U);
+    ASSERT_EQ(announcement_of(track(0)).size(), 2U);
 
     player.stop();
     EXPECT_EQ(lines_.next_event("now_playing"), NOTHING_PLAYS);

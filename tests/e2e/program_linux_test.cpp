@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 #include <utility>
 #include <memory>
@@ -80,6 +83,125 @@ TEST(Program, GreetsTheDevicePushesItsStateAnswersResyncAndEndsOnTerm) {
     EXPECT_EQ(next_state_line(lines), VOLUME_LINE);
     EXPECT_EQ(next_state_line(lines), UNLOCKED_LINE);
 
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+// A player on `desktop` as hostile as any process of the user may be (see
+// stand_in_player_linux.cpp for `settings`).
+ChildProcess hostile_player(const QuietDesktop& desktop, const std::vector<std::string>& settings,
+                            const std::filesystem::path& output) {
+    auto environment = desktop.environment();
+    environment.insert(environment.end(), settings.begin(), settings.end());
+    return ChildProcess({OLVEX_STAND_IN_PLAYER, "/bin/sleep", "600"}, environment, output);
+}
+
+// A title of a megabyte and ten thousand artists reach the device cut, and
+// no line but art is longer than the device's bound.
+TEST(Program, BoundsEveryLineWhateverThePlayerSends) {
+    QuietDesktop desktop;
+    PtyMaster device;
+    DeviceLines lines(device);
+    TempFolder state;
+    Program program(device.slave_path(), state, desktop.environment());
+    ASSERT_TRUE(program.started());
+    handshake(device, lines);
+    auto player = hostile_player(desktop, {"STAND_IN_TITLE_BYTES=1000000", "STAND_IN_ARTISTS=10000"},
+                                 state.path() / "player-output.txt");
+
+    std::string artists;
+    for (int i = 0; artists.size() < 300; ++i) artists += (i == 0 ? "" : ", ") + ("Artist " + std::to_string(i));
+    const std::string announced = R"({"event":"now_playing","status":"playing","title":")" + std::string(256, 'x') +
+                                  R"(","artist":")" + artists.substr(0, 256) + R"(","album":"",)";
+    std::vector<std::string> seen;
+    const auto announced_seen = [&] {
+        return std::ranges::any_of(seen, [&](const std::string& line) { return line.starts_with(announced); });
+    };
+    ASSERT_TRUE(testing_support::wait_until([&] {
+        std::ranges::move(lines.collect(500ms), std::back_inserter(seen));
+        return announced_seen();
+    }, 15s)) << (seen.empty() ? "" : seen.back().substr(0, 400));
+    for (const auto& line : seen) {
+        if (line.starts_with(R"({"event":"art",)")) continue;
+        EXPECT_LE(line.size() + 1, 4096U) << line.substr(0, 100);
+    }
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+// A thousand seeks a second for five seconds: what is sent while they last is
+// kept current, so a resync afterwards is answered within a second, with
+// where the player stopped.
+TEST(Program, AnswersAResyncPromptlyAfterAFloodOfSeeks) {
+    QuietDesktop desktop;
+    PtyMaster device;
+    DeviceLines lines(device);
+    TempFolder state;
+    Program program(device.slave_path(), state, desktop.environment());
+    ASSERT_TRUE(program.started());
+    handshake(device, lines);
+    const auto output = state.path() / "player-output.txt";
+    auto player = hostile_player(desktop, {"STAND_IN_PAUSED=1", "STAND_IN_SEEKS=1000,5"}, output);
+    std::size_t during_flood = 0;
+    ASSERT_TRUE(testing_support::wait_until([&] {
+        during_flood += lines.collect(200ms).size();
+        return testing_support::read_file(output).find("flood over") != std::string::npos;
+    }, 30s));
+
+    // The lock is sent only in answer, so the line before it is the answer too.
+    device.send("{\"event\":\"resync\",\"what\":9}\n");
+    const auto answer = lines.collect(1s);
+    const auto lock = std::ranges::find(answer, UNLOCKED_LINE);
+    ASSERT_NE(lock, answer.end()) << answer.size() << " lines, " << during_flood << " during the flood";
+    ASSERT_NE(lock, answer.begin());
+    EXPECT_TRUE((lock - 1)->starts_with(R"({"event":"now_playing","status":"paused","title":"Stand-in Song",)"))
+        << *(lock - 1);
+    EXPECT_NE((lock - 1)->find(R"("position_s":5.0,)"), std::string::npos) << *(lock - 1);
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+// A browser pauses with three signals at once (rate, seek, status): the
+// device hears of it once.
+TEST(Program, ABrowsersPauseIsOneLine) {
+    QuietDesktop desktop;
+    PtyMaster device;
+    DeviceLines lines(device);
+    TempFolder state;
+    Program program(device.slave_path(), state, desktop.environment());
+    ASSERT_TRUE(program.started());
+    handshake(device, lines);
+    const auto output = state.path() / "player-output.txt";
+    auto player = hostile_player(desktop, {"STAND_IN_PAUSE=1"}, output);
+    ASSERT_TRUE(testing_support::wait_until(
+        [&] { return testing_support::read_file(output).find("paused") != std::string::npos; }, 20s));
+    std::vector<std::string> paused;
+    for (const auto& line : lines.collect(2s)) {
+        if (line.starts_with(R"({"event":"now_playing","status":"paused")")) paused.push_back(line);
+    }
+    EXPECT_EQ(paused.size(), 1U) << (paused.empty() ? "" : paused.back());
+    EXPECT_EQ(program.end_with(SIGTERM), 0);
+}
+
+// A player that owns its name and never answers holds up no newcomer: the
+// newcomer's title comes after the quiet period of a second, and the silent
+// player's questions, a second each, add nothing to it.
+TEST(Program, ASilentPlayerHoldsUpNoOther) {
+    QuietDesktop desktop;
+    PtyMaster device;
+    DeviceLines lines(device);
+    TempFolder state;
+    Program program(device.slave_path(), state, desktop.environment());
+    ASSERT_TRUE(program.started());
+    handshake(device, lines);
+    auto silent = hostile_player(desktop, {"STAND_IN_NAME=Silent", "STAND_IN_SILENT=1"}, state.path() / "silent.txt");
+    std::this_thread::sleep_for(300ms);  // the program is asking it by now
+
+    const auto start = std::chrono::steady_clock::now();
+    auto player = hostile_player(desktop, {}, state.path() / "player-output.txt");
+    std::string line;
+    while (line.find("Stand-in Song") == std::string::npos) {
+        line = lines.next_event("now_playing");
+        ASSERT_FALSE(line.empty());
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
     EXPECT_EQ(program.end_with(SIGTERM), 0);
 }
 

@@ -128,6 +128,25 @@ TEST_F(WatcherTest, SessionEventsArriveFromPlatformThreadsWithAFreshSnapshot) {
     EXPECT_TRUE(recorder_.wait_for(SessionChange::TimelinePropertiesChanged, "A2"));
 }
 
+// A burst of changes is read once it has been taken, not once per change: a
+// thousand timeline changes give a handful of readings, the last one current.
+TEST_F(WatcherTest, ABurstOfChangesIsReadOnceItHasBeenTaken) {
+    auto a = session_titled(*manager_, "A");
+    const auto watcher = watch(a);
+    for (int i = 0; i < 1000; ++i) a->raise(SessionEvent::timeline_properties_changed);
+    FakeTrack last;
+    last.title = "A2";
+    a->set_track(last);
+    a->raise(SessionEvent::timeline_properties_changed);
+
+    int readings = 0;
+    for (auto delivery = recorder_.next(); delivery; delivery = recorder_.next()) {
+        ++readings;
+        if (delivery->title() == "A2") break;
+    }
+    EXPECT_LT(readings, 100);
+}
+
 TEST_F(WatcherTest, AnEmptySessionListTellsSubscribersThatNothingPlays) {
     auto a = session_titled(*manager_, "A");
     manager_->set_sessions({a});

@@ -68,7 +68,10 @@ TEST(EncodeHostMessage, WritesEachKindExactly) {
          "\n"},
         {Art{}, "{\"event\":\"art\",\"data\":\"\"}\n"},
         {Art{"iVBORw0KGgo+/="}, "{\"event\":\"art\",\"data\":\"iVBORw0KGgo+/=\"}\n"},
-        {volume_message(0.3F, false), "{\"event\":\"volume\",\"volume\":30.000001192092896,\"muted\":false}\n"},
+        {volume_message(0.3F, false), "{\"event\":\"volume\",\"volume\":30.0,\"muted\":false}\n"},
+        {volume_message(0.4F, false), "{\"event\":\"volume\",\"volume\":40.0,\"muted\":false}\n"},
+        {volume_message(0.7F, false), "{\"event\":\"volume\",\"volume\":70.0,\"muted\":false}\n"},
+        {volume_message(0.12345F, false), "{\"event\":\"volume\",\"volume\":12.35,\"muted\":false}\n"},
         {volume_message(0.5F, true), "{\"event\":\"volume\",\"volume\":50.0,\"muted\":true}\n"},
         {Lock{true}, "{\"event\":\"lock\",\"locked\":true}\n"},
         {Lock{false}, "{\"event\":\"lock\",\"locked\":false}\n"},
@@ -100,6 +103,39 @@ TEST(EncodeHostMessage, EscapesOnlyQuoteBackslashAndControlBytes) {
 TEST(EncodeHostMessage, BuildsTheFullSizeArtLine) {
     const std::string data(21848, 'A');
     EXPECT_EQ(art_line(data), "{\"event\":\"art\",\"data\":\"" + data + "\"}\n");
+}
+
+std::string repeated(std::string_view piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+// Texts are cut at whole code points, by count and by escaped size, and even
+// the worst of them keeps the line within its bound.
+TEST(EncodeHostMessage, CutsTextsAndBoundsTheLine) {
+    const struct {
+        std::string text;
+        std::string kept;
+    } cases[] = {
+        {"Song", "Song"},
+        {repeated("a", 300), repeated("a", 256)},
+        {repeated("\xC3\xB6", 300), repeated("\xC3\xB6", 256)},               // two-byte code points
+        {repeated("\xF0\x9F\x8E\xB5", 300), repeated("\xF0\x9F\x8E\xB5", 256)},  // four-byte, 1024 bytes
+        {repeated("\x01", 300), repeated("\x01", 170)},                       // \u0001 each: 1020 bytes
+        {repeated("\"", 300), repeated("\"", 256)},
+        {repeated("\x01", 170) + "\xC3\xA9\xF0\x9F\x8E\xB5", repeated("\x01", 170) + "\xC3\xA9"},  // not inside
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(bounded_text(c.text), c.kept) << c.text.size();
+        const std::string line = encode_host_message(NowPlaying{PlaybackStatus::playing, c.text, "", "", 1, 2});
+        EXPECT_EQ(line, encode_host_message(NowPlaying{PlaybackStatus::playing, c.kept, "", "", 1, 2}));
+    }
+    const std::string worst = repeated("\x01", 5000);
+    const std::string line =
+        encode_host_message(NowPlaying{PlaybackStatus::stopped, worst, worst, worst, -1e-300, 1e300});
+    EXPECT_GT(line.size(), 3000U);
+    EXPECT_LE(line.size(), MAX_LINE_BYTES);
 }
 
 TEST(EncodeHostMessage, ReportsFailureAndReturnsNothing) {

@@ -155,6 +155,35 @@ std::string set_timeline(std::string_view id, std::string_view rest) {
     });
 }
 
+// A title of `bytes` letters "x": a player that sends text without bound,
+// without a megabyte on the control line.
+std::string set_long_title(std::string_view id, std::string_view bytes) {
+    const auto size = parse_number<std::size_t>(bytes);
+    if (!size) return error("bad byte count");
+    return change_session(id, [&](SessionData& data) {
+        data.title.assign(*size, 'x');
+        return std::string();
+    });
+}
+
+// `count` timeline changes in a row, each raised at once, the position one
+// millisecond further each time: a player that floods its listeners.
+std::string burst_timeline(std::string_view id_text, std::string_view count_text) {
+    const auto id = parse_number<int>(id_text);
+    const auto count = parse_number<int>(count_text);
+    auto session = id ? manager().session(*id) : Ref<Session>();
+    if (!session || !count) return error("bad burst");
+    constexpr std::int64_t TICKS_PER_MILLISECOND = 10'000;
+    for (int i = 0; i < *count; ++i) {
+        auto data = session->data();
+        data.position += TICKS_PER_MILLISECOND;
+        data.last_updated = now_ticks();
+        session->set_data(data);
+        session->raise(SessionEventKind::timeline_properties);
+    }
+    return OK;
+}
+
 std::string raise(std::string_view rest) {
     const std::string_view first = next_word(rest);
     if (const auto kind = manager_event(first)) {
@@ -243,6 +272,8 @@ std::string execute_control_line(std::string_view line) {
     if (verb == "thumbnail") return set_thumbnail(next_word(rest), rest);
     if (verb == "playback") return set_playback(next_word(rest), rest);
     if (verb == "timeline") return set_timeline(next_word(rest), rest);
+    if (verb == "long_title") return set_long_title(next_word(rest), rest);
+    if (verb == "timeline_burst") return burst_timeline(next_word(rest), rest);
     if (verb == "raise") return raise(rest);
     if (verb == "handlers") return handlers(rest);
     if (verb == "fail") return fail(rest);

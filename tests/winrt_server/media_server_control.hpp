@@ -17,6 +17,8 @@
 //   thumbnail <id> <hex bytes>|none
 //   playback <id> <status> <rate>|none
 //   timeline <id> <start> <end> <position> <last updated>|now   (ticks)
+//   long_title <id> <bytes>               (a title of that many letters "x")
+//   timeline_burst <id> <count>           (position 1 ms further and raised, count times)
 //   raise sessions_changed|current_session_changed
 //   raise <id> media_properties|playback_info|timeline_properties
 //   handlers manager sessions_changed|current_session_changed   -> ok <count>
