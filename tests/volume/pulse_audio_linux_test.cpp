@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <pulse/context.h>
 #include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
+#include <pulse/mainloop.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -13,12 +13,12 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "app/volume_worker.hpp"
@@ -192,34 +192,26 @@ TEST_F(PulseAudioTest, SinksAreDevicesAndTheirStreamsAreSessionsOfIdentifiedProc
 // process (pipewire.sec.pid) is that server's and never the application's.
 class LateSpeakingClient {
 public:
-    explicit LateSpeakingClient(const std::string& server) : loop_(pa_threaded_mainloop_new()) {
+    explicit LateSpeakingClient(const std::string& server) : loop_(pa_mainloop_new()) {
         pa_proplist* claims = pa_proplist_new();
         pa_proplist_sets(claims, "client.api", "pipewire-pulse");
         pa_proplist_sets(claims, "pipewire.sec.pid", "1");
-        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "late speaker", claims);
+        context_ = pa_context_new_with_proplist(pa_mainloop_get_api(loop_), "late speaker", claims);
         pa_proplist_free(claims);
-        pa_threaded_mainloop_start(loop_);
-        locked([&] { pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr); });
-        ready_ = wait_until([&] { return locked([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; }); });
+        pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        ready_ = until([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
         const char* unsaid[] = {PA_PROP_APPLICATION_PROCESS_ID, PA_PROP_APPLICATION_PROCESS_BINARY, nullptr};
-        ready_ = ready_ && finished(locked([&] {
-                     return pa_context_proplist_remove(context_, unsaid, nullptr, nullptr);
-                 }));
+        ready_ = ready_ && finished(pa_context_proplist_remove(context_, unsaid, nullptr, nullptr));
         const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-        locked([&] {
-            stream_ = pa_stream_new(context_, "late stream", &spec, nullptr);
-            pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr);
-        });
-        ready_ = ready_ && wait_until([&] {
-                     return locked([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; });
-                 });
+        stream_ = pa_stream_new(context_, "late stream", &spec, nullptr);
+        pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr);
+        ready_ = ready_ && until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; });
     }
     ~LateSpeakingClient() {
-        pa_threaded_mainloop_stop(loop_);
-        if (stream_ != nullptr) pa_stream_unref(stream_);
+        pa_stream_unref(stream_);
         pa_context_disconnect(context_);
         pa_context_unref(context_);
-        pa_threaded_mainloop_free(loop_);
+        pa_mainloop_free(loop_);
     }
     LateSpeakingClient(const LateSpeakingClient&) = delete;
     LateSpeakingClient& operator=(const LateSpeakingClient&) = delete;
@@ -231,33 +223,30 @@ public:
         pa_proplist* process = pa_proplist_new();
         pa_proplist_sets(process, PA_PROP_APPLICATION_PROCESS_ID, std::to_string(::getpid()).c_str());
         pa_proplist_sets(process, PA_PROP_APPLICATION_PROCESS_BINARY, "late-speaker");
-        const bool spoken = finished(
-            locked([&] { return pa_context_proplist_update(context_, PA_UPDATE_REPLACE, process, nullptr, nullptr); }));
+        const bool spoken =
+            finished(pa_context_proplist_update(context_, PA_UPDATE_REPLACE, process, nullptr, nullptr));
         pa_proplist_free(process);
         return spoken;
     }
 
 private:
-    template <typename Call>
-    std::invoke_result_t<Call> locked(Call&& call) {
-        pa_threaded_mainloop_lock(loop_);
-        struct Unlock {
-            pa_threaded_mainloop* loop;
-            ~Unlock() { pa_threaded_mainloop_unlock(loop); }
-        } unlock{loop_};
-        return call();
+    // Runs the loop until `done`; the loop runs only here.
+    bool until(const std::function<bool()>& done) {
+        return wait_until([&] {
+            while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
+            }
+            return done();
+        });
     }
 
     bool finished(pa_operation* operation) {
         if (operation == nullptr) return false;
-        const bool done = wait_until([&] {
-            return locked([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
-        });
+        const bool done = until([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
         pa_operation_unref(operation);
         return done;
     }
 
-    pa_threaded_mainloop* loop_;
+    pa_mainloop* loop_;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     bool ready_ = false;
