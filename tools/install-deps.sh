@@ -12,6 +12,7 @@ packages=(
   clang-16 libclang-rt-16-dev
   libsdbus-c++-dev libsystemd-dev libpulse-dev
   dbus dbus-daemon pulseaudio pulseaudio-utils mpv mpv-mpris vlc ffmpeg fonts-dejavu-core
+  pipewire pipewire-bin pipewire-pulse wireplumber
   xvfb xdotool x11-apps
   dpkg-dev lintian systemd
   haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils

@@ -188,7 +188,7 @@ AudioResult<void> PulseConnection::connect() {
 AudioResult<void> PulseConnection::subscribe() {
     Reply<Nothing> reply{loop_};
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT |
-                                                          PA_SUBSCRIPTION_MASK_SERVER);
+                                                          PA_SUBSCRIPTION_MASK_CLIENT | PA_SUBSCRIPTION_MASK_SERVER);
     return await(pa_context_subscribe(context_, mask, &on_success, &reply), reply,
                  "could not subscribe to the sound server's changes");
 }
@@ -249,9 +249,37 @@ AudioResult<std::vector<StreamRecord>> PulseConnection::streams() {
             pa_context_get_sink_input_info_list(context_, &on_item<pa_sink_input_info, stream_record>, &reply), reply,
             "could not list the sink inputs");
         if (!done) return std::unexpected(std::move(done.error()));
+        complete_from_clients(reply.value);
     }
     remember_identities(reply.value);
     return std::move(reply.value);
+}
+
+// A stream of PipeWire's own clients names no process; its client does. A
+// client that cannot be read (it has just gone) leaves its streams as they
+// are.
+void PulseConnection::complete_from_clients(std::vector<StreamRecord>& records) {
+    for (auto& record : records) {
+        if (!lacks_process(record) || record.client == PA_INVALID_INDEX) continue;
+        auto client = events_.known_client(record.client);
+        if (!client) {
+            auto read = read_client(record.client);
+            if (!read) continue;
+            events_.remember_client(*read);
+            client = std::move(*read);
+        }
+        complete_from_client(record, *client);
+    }
+}
+
+AudioResult<ClientRecord> PulseConnection::read_client(std::uint32_t index) {
+    const char* what = "could not read a client";
+    Reply<std::vector<ClientRecord>> reply{loop_};
+    auto done = await(pa_context_get_client_info(context_, index, &on_item<pa_client_info, client_record>, &reply),
+                      reply, what);
+    if (!done) return std::unexpected(std::move(done.error()));
+    if (reply.value.empty()) return std::unexpected(pulse_error(what, PA_ERR_NOENTITY));
+    return std::move(reply.value.front());
 }
 
 AudioResult<void> PulseConnection::set_stream_volume(std::uint32_t stream, std::uint8_t channels,

@@ -34,8 +34,8 @@ inline constexpr std::chrono::milliseconds REPLY_TIMEOUT{5000};
 class PulseConnection {
 public:
     // Connects to the server named by PULSE_SERVER (else the usual places),
-    // never starting one, and subscribes to sink, sink input and server
-    // changes. Fails when no server answers.
+    // never starting one, and subscribes to sink, sink input, client and
+    // server changes. Fails when no server answers.
     [[nodiscard]] static AudioResult<std::shared_ptr<PulseConnection>> open(std::shared_ptr<EchoFilter> echoes,
                                                                             std::shared_ptr<DeviceSinks> devices);
 
@@ -49,7 +49,8 @@ public:
     [[nodiscard]] AudioResult<std::vector<SinkRecord>> sinks();
     [[nodiscard]] AudioResult<SinkRecord> sink(std::uint32_t index);
     [[nodiscard]] AudioResult<SinkRecord> default_sink();
-    // Every sink input; the process identities they name are remembered.
+    // Every sink input, with what its client says of its process where it
+    // says nothing itself; the process identities they name are remembered.
     [[nodiscard]] AudioResult<std::vector<StreamRecord>> streams();
     [[nodiscard]] AudioResult<void> set_stream_volume(std::uint32_t stream, std::uint8_t channels,
                                                       std::uint32_t volume);
@@ -90,6 +91,8 @@ private:
     template <typename Answer>
     AudioResult<void> await(pa_operation* operation, Answer& reply, const char* what);
     [[nodiscard]] std::optional<Error> broken() const;
+    void complete_from_clients(std::vector<StreamRecord>& records);
+    AudioResult<ClientRecord> read_client(std::uint32_t index);
     void remember_identities(const std::vector<StreamRecord>& records);
 
     static void on_state(pa_context* context, void* self);

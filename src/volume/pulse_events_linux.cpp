@@ -1,5 +1,6 @@
 #include "volume/pulse_events_linux.hpp"
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -99,6 +100,9 @@ void PulseEvents::on_event(pa_context* context, pa_subscription_event_type_t typ
     case PA_SUBSCRIPTION_EVENT_SINK:
         events.sink_event(context, kind, index);
         break;
+    case PA_SUBSCRIPTION_EVENT_CLIENT:
+        events.client_event(kind, index);
+        break;
     case PA_SUBSCRIPTION_EVENT_SERVER:
         forget_operation(pa_context_get_server_info(context, &on_server, self));
         break;
@@ -127,17 +131,32 @@ void PulseEvents::sink_event(pa_context* context, unsigned kind, std::uint32_t i
     }
 }
 
+// A client announced after its stream, or one whose properties change, may
+// only now say which process plays the stream.
+void PulseEvents::client_event(unsigned kind, std::uint32_t index) {
+    clients_.erase(index);
+    if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) return;
+    std::set<std::uint32_t> sinks;
+    for (const auto& [stream, place] : stream_places_) {
+        if (place.client == index) sinks.insert(place.sink_index);
+    }
+    for (const auto sink_index : sinks) session_arrived(sink_index);
+}
+
 // A stream that is gone by the time it is asked about answers with an error
 // (eol < 0); its removal is announced on its own.
 void PulseEvents::on_new_stream(pa_context*, const pa_sink_input_info* info, int eol, void* self) {
-    if (eol == 0 && info != nullptr) static_cast<PulseEvents*>(self)->stream_created(info->index, info->sink);
+    if (eol != 0 || info == nullptr) return;
+    auto& events = *static_cast<PulseEvents*>(self);
+    events.stream_places_.insert_or_assign(info->index, StreamPlace{info->sink, info->client});
+    events.session_arrived(info->sink);
 }
 
 void PulseEvents::on_changed_stream(pa_context*, const pa_sink_input_info* info, int eol, void* self) {
     if (eol == 0 && info != nullptr) {
         const StreamRecord record = stream_record(*info);
         auto& events = *static_cast<PulseEvents*>(self);
-        events.stream_moved(record.index, record.sink);
+        events.stream_moved(record);
         events.stream_changed(record.index, record.volume);
     }
 }
@@ -153,8 +172,7 @@ void PulseEvents::on_server(pa_context*, const pa_server_info* info, void* self)
     if (info != nullptr) static_cast<PulseEvents*>(self)->server_changed(info->default_sink_name);
 }
 
-void PulseEvents::stream_created(std::uint32_t stream, std::uint32_t sink_index) {
-    stream_sinks_.insert_or_assign(stream, sink_index);
+void PulseEvents::session_arrived(std::uint32_t sink_index) {
     std::vector<std::shared_ptr<SessionCreationSink>> sinks;
     for (const auto& [key, watch] : creations_) {
         if (watch.sink_index == sink_index) sinks.push_back(watch.sink);
@@ -165,9 +183,11 @@ void PulseEvents::stream_created(std::uint32_t stream, std::uint32_t sink_index)
 // A stream not seen before (it started before this connection) may just have
 // moved here, so it counts as arrived; at worst a sink rescans once for
 // nothing.
-void PulseEvents::stream_moved(std::uint32_t stream, std::uint32_t sink_index) {
-    const auto known = stream_sinks_.find(stream);
-    if (known == stream_sinks_.end() || known->second != sink_index) stream_created(stream, sink_index);
+void PulseEvents::stream_moved(const StreamRecord& record) {
+    const auto known = stream_places_.find(record.index);
+    const bool arrived = known == stream_places_.end() || known->second.sink_index != record.sink;
+    stream_places_.insert_or_assign(record.index, StreamPlace{record.sink, record.client});
+    if (arrived) session_arrived(record.sink);
 }
 
 void PulseEvents::stream_changed(std::uint32_t stream, StreamVolume volume) {
@@ -185,7 +205,7 @@ void PulseEvents::stream_changed(std::uint32_t stream, StreamVolume volume) {
 
 void PulseEvents::stream_removed(std::uint32_t stream) {
     echoes_->forget(stream);
-    stream_sinks_.erase(stream);
+    stream_places_.erase(stream);
     std::vector<std::shared_ptr<SessionEventSink>> sinks;
     for (const auto& [key, watch] : streams_) {
         if (watch.stream == stream) sinks.push_back(watch.sink);
@@ -212,6 +232,14 @@ void PulseEvents::server_changed(const char* default_sink) {
     default_sink_ = name;
     devices_->default_changed();
 }
+
+std::optional<ClientRecord> PulseEvents::known_client(std::uint32_t index) const {
+    const auto found = clients_.find(index);
+    if (found == clients_.end()) return std::nullopt;
+    return found->second;
+}
+
+void PulseEvents::remember_client(ClientRecord client) { clients_.insert_or_assign(client.index, std::move(client)); }
 
 bool PulseEvents::watches_stream(std::uint32_t stream) const {
     for (const auto& [key, watch] : streams_) {

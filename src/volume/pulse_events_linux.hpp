@@ -6,8 +6,10 @@
 // The server announces only that something changed (facility, kind, index);
 // the details are asked for again, without waiting, from the loop thread, and
 // the sinks are called from the answer. A stream moved onto a sink counts as
-// a new session there, as it would be had it started there. A stream or sink "change" is announced
-// for many reasons (a new track title, corking, moving), so a volume sink only
+// a new session there, as it would be had it started there; so does a stream
+// whose client is announced new or changed, since the client may only then
+// name the process that plays it. A stream or sink "change" is announced for
+// many reasons (a new track title, corking, moving), so a volume sink only
 // hears of a change of level or mute. The server carries no event context: a
 // stream change that looks like the echo of one of this program's own changes
 // is tagged with that change's context; every other change comes with none.
@@ -30,6 +32,7 @@
 
 #include "volume/audio_platform.hpp"
 #include "volume/echo_filter.hpp"
+#include "volume/pulse_records_linux.hpp"
 
 namespace olvex::volume::pulse {
 
@@ -70,6 +73,11 @@ public:
                                         std::shared_ptr<EndpointVolumeSink> sink);
     void unwatch(int key);
 
+    // What a client said of itself, as last read; kept until the client is
+    // announced changed or gone.
+    [[nodiscard]] std::optional<ClientRecord> known_client(std::uint32_t index) const;
+    void remember_client(ClientRecord client);
+
     // The default sink's name as last seen, against which server changes are
     // measured.
     void set_default_sink(std::string name) { default_sink_ = std::move(name); }
@@ -104,8 +112,9 @@ private:
 
     void stream_event(pa_context* context, unsigned kind, std::uint32_t index);
     void sink_event(pa_context* context, unsigned kind, std::uint32_t index);
-    void stream_created(std::uint32_t stream, std::uint32_t sink_index);
-    void stream_moved(std::uint32_t stream, std::uint32_t sink_index);
+    void client_event(unsigned kind, std::uint32_t index);
+    void session_arrived(std::uint32_t sink_index);
+    void stream_moved(const StreamRecord& record);
     void stream_changed(std::uint32_t stream, StreamVolume volume);
     void stream_removed(std::uint32_t stream);
     void sink_changed(std::uint32_t sink_index, StreamVolume volume);
@@ -120,7 +129,12 @@ private:
     std::map<int, StreamWatch> streams_;
     std::map<int, CreationWatch> creations_;
     std::map<int, SinkVolumeWatch> sink_volumes_;
-    std::map<std::uint32_t, std::uint32_t> stream_sinks_;  // where each stream seen since was playing
+    struct StreamPlace {
+        std::uint32_t sink_index;
+        std::uint32_t client;
+    };
+    std::map<std::uint32_t, StreamPlace> stream_places_;  // where each stream seen since plays, and for whom
+    std::map<std::uint32_t, ClientRecord> clients_;
 };
 
 }  // namespace olvex::volume::pulse

@@ -19,6 +19,16 @@ namespace {
 // cannot forge.
 constexpr const char* PORTAL_APPLICATION_ID = "pipewire.access.portal.app_id";
 
+// The process at the other end of a client's socket, as PipeWire learnt it
+// from the kernel.
+constexpr const char* PEER_PROCESS_ID = "pipewire.sec.pid";
+
+// Marks the clients of PipeWire's PulseAudio server. Their socket's other end
+// is that server, so their peer process is the server's own, never the
+// application's.
+constexpr const char* CLIENT_API = "client.api";
+constexpr std::string_view PULSE_SERVER_API = "pipewire-pulse";
+
 std::optional<std::string> property(const pa_proplist* properties, const char* key) {
     if (properties == nullptr) return std::nullopt;
     const char* value = pa_proplist_gets(properties, key);
@@ -56,15 +66,47 @@ StreamRecord stream_record(const pa_sink_input_info& info) {
     record.channels = info.volume.channels;
     record.volume = stream_volume(info.volume, info.mute);
     record.corked = info.corked != 0;
+    record.client = info.client;
     record.process_id = process_id_of(property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
     record.process_binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
     record.application_id = property(info.proplist, PORTAL_APPLICATION_ID);
+    record.sandboxed = record.application_id.has_value();
     if (!record.application_id) record.application_id = property(info.proplist, PA_PROP_APPLICATION_ID);
     record.application_name = property(info.proplist, PA_PROP_APPLICATION_NAME);
     record.media_name = property(info.proplist, PA_PROP_MEDIA_NAME);
     if (!record.media_name && info.name != nullptr) record.media_name = std::string(info.name);
     record.media_role = property(info.proplist, PA_PROP_MEDIA_ROLE);
     return record;
+}
+
+// A client that names no process of its own is taken to be the process at
+// the other end of its socket, unless that end is PipeWire's PulseAudio
+// server.
+ClientRecord client_record(const pa_client_info& info) {
+    ClientRecord record;
+    record.index = info.index;
+    record.process_id = process_id_of(property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID));
+    if (!record.process_id && property(info.proplist, CLIENT_API) != PULSE_SERVER_API) {
+        record.process_id = process_id_of(property(info.proplist, PEER_PROCESS_ID));
+    }
+    record.process_binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    record.sandbox_application_id = property(info.proplist, PORTAL_APPLICATION_ID);
+    record.application_id = property(info.proplist, PA_PROP_APPLICATION_ID);
+    return record;
+}
+
+bool lacks_process(const StreamRecord& stream) { return !stream.process_id || !stream.process_binary; }
+
+void complete_from_client(StreamRecord& stream, const ClientRecord& client) {
+    if (!stream.process_id) stream.process_id = client.process_id;
+    if (!stream.process_binary) stream.process_binary = client.process_binary;
+    if (stream.sandboxed) return;
+    if (client.sandbox_application_id) {
+        stream.application_id = client.sandbox_application_id;
+        stream.sandboxed = true;
+    } else if (!stream.application_id) {
+        stream.application_id = client.application_id;
+    }
 }
 
 // A level set here becomes the nearest channel volume, 1/65536 apart; read

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -367,6 +368,206 @@ TEST_F(Desktop, WhenTheLastPlayerStopsNothingPlays) {
     player.stop();
     EXPECT_EQ(lines_.next_event("now_playing"), NOTHING_PLAYS);
     EXPECT_EQ(lines_.next(), NO_ART);
+}
+
+// The same desktop on PipeWire, as Debian's and Ubuntu's desktops run it:
+// beside PulseAudio clients, players that speak PipeWire natively, whose
+// streams name their process only through their client. One PipeWire serves
+// every case, since starting one costs seconds; WirePlumber gives a new
+// stream the level last set on one of its kind, so no case counts on a
+// stream's level at start.
+class PipeWireDesktop : public ::testing::Test {
+protected:
+    struct Shown {
+        std::string index;
+        int percent = -1;
+        bool muted = false;
+        bool operator==(const Shown&) const = default;
+    };
+
+    static bool programs_available() {
+        return std::ranges::all_of(std::vector<std::string>{"pipewire", "wireplumber", "pipewire-pulse", "pw-play",
+                                                            "pactl", "pacat", "mpv", "dbus-daemon", "ffmpeg"},
+                                   program_available);
+    }
+
+    static void SetUpTestSuite() {
+        if (!programs_available()) return;
+        files_ = new TempFolder;
+        tracks_ = new std::vector<SampleTrack>(make_sample_tracks(files_->path()));
+        const auto silence = files_->path() / "child.flac";
+        (void)run_command("ffmpeg -v error -f lavfi -i anullsrc=r=8000:cl=mono -t 600 " + silence.string());
+        std::error_code failed;  // SetUp finds the silence missing
+        std::filesystem::copy_file(silence, files_->path() / "other.flac", failed);
+        bus_ = new PrivateSessionBus;
+        pipewire_ = new PrivatePipeWire(bus_->address());
+    }
+    static void TearDownTestSuite() {
+        delete pipewire_;
+        delete bus_;
+        delete tracks_;
+        delete files_;
+    }
+
+    void SetUp() override {
+        if (!programs_available()) GTEST_SKIP() << "PipeWire, pw-play, pactl, pacat, mpv or ffmpeg is missing";
+        ASSERT_EQ(tracks_->size(), 3U);
+        ASSERT_TRUE(std::filesystem::exists(files_->path() / "other.flac")) << "ffmpeg made no silence";
+        ASSERT_TRUE(bus_->started());
+        ASSERT_TRUE(pipewire_->started());
+    }
+
+    [[nodiscard]] static std::vector<std::string> environment() {
+        auto settings = pipewire_->client_environment();
+        settings.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus_->address());
+        return settings;
+    }
+
+    void start_program() {
+        program_.emplace(device_.slave_path(), state_, environment());
+        ASSERT_TRUE(program_->started());
+        ASSERT_EQ(lines_.next(), R"({"event":"hello"})");
+        send(R"({"event":"hello_ack"})");
+    }
+
+    void send(const std::string& line) const { device_.send(line + "\n"); }
+
+    [[nodiscard]] static ChildProcess play_in_native_mpv() {
+        return ChildProcess({"mpv", "--no-terminal", "--no-video", "--ao=pipewire", "--loop-file=inf",
+                             (*tracks_)[0].file.string()},
+                            environment());
+    }
+
+    [[nodiscard]] static std::string silence(const std::string& name) { return (files_->path() / name).string(); }
+
+    // The stream whose entry in pactl's listing holds `mark`.
+    [[nodiscard]] static std::optional<Shown> stream_marked(const std::string& mark) {
+        static const std::regex volume(R"(Volume: [a-z-]+: [0-9]+ /\s*([0-9]+)%)");
+        const std::string heading = "Sink Input #";
+        const std::string listing = pipewire_->pactl({"list", "sink-inputs"}).value_or("");
+        for (auto at = listing.find(heading); at != std::string::npos;) {
+            const auto next = listing.find(heading, at + 1);
+            const std::string entry = listing.substr(at + heading.size(), next - at - heading.size());
+            std::smatch match;
+            if (entry.find(mark) != std::string::npos && std::regex_search(entry, match, volume)) {
+                return Shown{entry.substr(0, entry.find('\n')), std::stoi(match[1]),
+                             entry.find("Mute: yes") != std::string::npos};
+            }
+            at = next;
+        }
+        return std::nullopt;
+    }
+
+    static bool set_stream_volume(const std::string& mark, const std::string& percent) {
+        const auto stream = stream_marked(mark);
+        return stream && pipewire_->pactl({"set-sink-input-volume", stream->index, percent + "%"});
+    }
+
+    // Whether a now_playing line with `title` comes, passing over others (the
+    // "nothing plays" of the program's start among them).
+    bool announced(const std::string& title) {
+        for (;;) {
+            const std::string line = lines_.next_event("now_playing");
+            if (line.empty() || line.find(title) != std::string::npos) return !line.empty();
+        }
+    }
+
+    // The volume reports of the next moment and a half.
+    std::vector<std::string> volume_reports() { return events_of(lines_.collect(1500ms), "volume"); }
+
+    static inline TempFolder* files_ = nullptr;
+    static inline std::vector<SampleTrack>* tracks_ = nullptr;
+    static inline PrivateSessionBus* bus_ = nullptr;
+    static inline PrivatePipeWire* pipewire_ = nullptr;
+
+    PtyMaster device_;
+    DeviceLines lines_{device_};
+    TempFolder state_;
+    std::optional<Program> program_;
+};
+
+constexpr const char* NATIVE_MPV = R"(application.id = "mpv")";
+
+// Debian's mpv plays through its PipeWire output unless told otherwise.
+TEST_F(PipeWireDesktop, VolumeAndMuteReachMpvsOwnPipeWireStreamAndOutsideChangesAreReportedOnce) {
+    start_program();
+    auto player = play_in_native_mpv();
+    EXPECT_TRUE(announced("First Light"));
+    ASSERT_TRUE(wait_until([] { return stream_marked(NATIVE_MPV).has_value(); }));
+    lines_.collect(1500ms);  // whatever the start brought
+
+    send(R"({"event":"set_volume","volume":30})");
+    auto volumes = volume_reports();
+    ASSERT_EQ(volumes.size(), 1U) << pipewire_->pactl({"list", "sink-inputs"}).value_or("");
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 30.0, 0.1) << volumes[0];
+    EXPECT_EQ(stream_marked(NATIVE_MPV).value_or(Shown{}).percent, 30);
+
+    send(R"({"event":"set_mute","muted":true})");
+    volumes = volume_reports();
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NE(volumes[0].find(R"("muted":true)"), std::string::npos) << volumes[0];
+    EXPECT_TRUE(stream_marked(NATIVE_MPV).value_or(Shown{}).muted);
+
+    ASSERT_TRUE(set_stream_volume(NATIVE_MPV, "70"));
+    volumes = volume_reports();
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 70.0, 0.1) << volumes[0];
+}
+
+TEST_F(PipeWireDesktop, APlayerWhoseChildPlaysWithPwPlayIsFollowedAndOtherStreamsAreLeftAlone) {
+    const std::string child_stream = "/child.flac\"";
+    const std::string other_stream = "/other.flac\"";
+    const std::string pulse_stream = R"(application.process.binary = "pacat")";
+    start_program();
+    ChildProcess unrelated_native({"pw-play", silence("other.flac")}, environment());
+    ChildProcess unrelated_pulse({"pacat", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "/dev/zero"},
+                                 environment());
+    ChildProcess player({OLVEX_STAND_IN_PLAYER, "/usr/bin/pw-play", silence("child.flac")}, environment());
+    EXPECT_TRUE(announced("Stand-in Song"));
+    const auto others = [&] { return std::pair{stream_marked(other_stream), stream_marked(pulse_stream)}; };
+    ASSERT_TRUE(wait_until([&] { return stream_marked(child_stream) && others().first && others().second; }));
+    lines_.collect(1500ms);  // whatever the start brought
+    const auto others_before = others();
+
+    send(R"({"event":"set_volume","volume":40})");
+    auto volumes = volume_reports();
+    ASSERT_EQ(volumes.size(), 1U) << pipewire_->pactl({"list", "sink-inputs"}).value_or("");
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 40.0, 0.1) << volumes[0];
+    EXPECT_EQ(stream_marked(child_stream).value_or(Shown{}).percent, 40);
+    send(R"({"event":"set_mute","muted":true})");
+    volumes = volume_reports();
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NE(volumes[0].find(R"("muted":true)"), std::string::npos) << volumes[0];
+    EXPECT_TRUE(stream_marked(child_stream).value_or(Shown{}).muted);
+    EXPECT_EQ(others(), others_before);
+
+    ASSERT_TRUE(set_stream_volume(other_stream, "55"));
+    ASSERT_TRUE(set_stream_volume(pulse_stream, "56"));
+    ASSERT_TRUE(set_stream_volume(child_stream, "70"));
+    volumes = volume_reports();
+    ASSERT_EQ(volumes.size(), 1U);
+    EXPECT_NEAR(number_member(volumes[0], "volume").value_or(-1), 70.0, 0.1) << volumes[0];
+}
+
+// pipewire-pulse restarts on every update of PipeWire; the players' streams
+// play on, and the program reaches them through the new server.
+TEST_F(PipeWireDesktop, AfterPipeWirePulseRestartsTheDeviceKeepsTheVolume) {
+    start_program();
+    auto player = play_in_native_mpv();
+    ASSERT_TRUE(wait_until([] { return stream_marked(NATIVE_MPV).has_value(); }));
+    lines_.collect(2s);  // whatever the start brought
+
+    ASSERT_TRUE(pipewire_->restart_pulse_server());
+    send(R"({"event":"set_volume","volume":45})");
+    EXPECT_NEAR(number_member(lines_.next_event("volume"), "volume").value_or(-1), 45.0, 0.1);
+    EXPECT_EQ(stream_marked(NATIVE_MPV).value_or(Shown{}).percent, 45);
+
+    // The watcher registers anew some time after the program reconnects; a
+    // mixer sets one level after another until one is reported.
+    int percent = 60;
+    EXPECT_TRUE(wait_until([&] {
+        return set_stream_volume(NATIVE_MPV, std::to_string(++percent)) && !lines_.next_event("volume", 500ms).empty();
+    }));
 }
 
 }  // namespace

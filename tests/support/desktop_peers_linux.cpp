@@ -229,6 +229,66 @@ std::optional<std::string> PrivatePulseServer::pactl(const std::vector<std::stri
     return run_command(command + " 2>/dev/null");
 }
 
+namespace {
+
+constexpr const char* NULL_SINK_DROP_IN = R"(context.objects = [
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink node.name = testsink media.class = Audio/Sink
+               audio.position = [ FL FR ] } }
+]
+)";
+
+}  // namespace
+
+PrivatePipeWire::PrivatePipeWire(const std::string& bus_address)
+    : runtime_(folder_.path() / "runtime"), bus_address_(bus_address) {
+    std::filesystem::create_directories(runtime_);
+    ::chmod(runtime_.c_str(), 0700);
+    const auto drop_ins = folder_.path() / "config" / "pipewire" / "pipewire.conf.d";
+    std::filesystem::create_directories(drop_ins);
+    write_file(drop_ins / "test-sink.conf", NULL_SINK_DROP_IN);
+    write_file(folder_.path() / "client.conf", "autospawn = no\n");
+    pipewire_.emplace(start("pipewire"));
+    if (!wait_until([this] { return std::filesystem::exists(runtime_ / "pipewire-0"); })) return;
+    session_manager_.emplace(start("wireplumber"));
+    started_ = restart_pulse_server() && wait_until([this] {
+                   return pactl({"get-default-sink"}).value_or("") == "testsink\n";
+               });
+}
+
+std::vector<std::string> PrivatePipeWire::client_environment() const {
+    return {"XDG_RUNTIME_DIR=" + runtime_.string(), "PIPEWIRE_RUNTIME_DIR=" + runtime_.string(),
+            "PULSE_SERVER=unix:" + (runtime_ / "pulse" / "native").string(),
+            "PULSE_CLIENTCONFIG=" + (folder_.path() / "client.conf").string()};
+}
+
+std::vector<std::string> PrivatePipeWire::daemon_environment() const {
+    auto settings = client_environment();
+    const auto home = folder_.path().string();
+    settings.insert(settings.end(), {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+                                     "XDG_STATE_HOME=" + home + "/state", "DBUS_SESSION_BUS_ADDRESS=" + bus_address_,
+                                     "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent"});
+    return settings;
+}
+
+ChildProcess PrivatePipeWire::start(const std::string& program) const {
+    return ChildProcess({program}, daemon_environment(), folder_.path() / (program + ".log"));
+}
+
+bool PrivatePipeWire::restart_pulse_server() {
+    pulse_server_.reset();
+    pulse_server_.emplace(start("pipewire-pulse"));
+    return wait_until([this] { return pactl({"info"}).has_value(); });
+}
+
+std::optional<std::string> PrivatePipeWire::pactl(const std::vector<std::string>& arguments) const {
+    std::string command;
+    for (const auto& setting : client_environment()) command += shell_quoted(setting) + " ";
+    command = "env " + command + "pactl";
+    for (const auto& argument : arguments) command += " " + shell_quoted(argument);
+    return run_command(command + " 2>/dev/null");
+}
+
 std::vector<SampleTrack> make_sample_tracks(const std::filesystem::path& folder) {
     const auto script = std::filesystem::path(OLVEX_SOURCE_DIR) / "tools" / "make-sample-tracks.sh";
     const auto output = run_command(shell_quoted(script.string()) + " " + shell_quoted(folder.string()));

@@ -111,6 +111,36 @@ private:
     bool started_ = false;
 };
 
+// PipeWire as a desktop runs it, of the test's own: pipewire, wireplumber and
+// pipewire-pulse on a private runtime folder, joined to the session bus at
+// `bus_address`. Its null sink "testsink" is defined in PipeWire's own
+// configuration, so that it outlives a restart of pipewire-pulse, and
+// PulseAudio clients are told never to start a server of their own.
+class PrivatePipeWire {
+public:
+    explicit PrivatePipeWire(const std::string& bus_address);
+    // Whether all three run and testsink is the default sink.
+    [[nodiscard]] bool started() const { return started_; }
+    // The settings ("K=V") that lead PipeWire's and PulseAudio's clients here.
+    [[nodiscard]] std::vector<std::string> client_environment() const;
+    // Runs pactl here with `arguments`; its standard output, or nothing if it failed.
+    [[nodiscard]] std::optional<std::string> pactl(const std::vector<std::string>& arguments) const;
+    // Ends pipewire-pulse and starts it anew, as an update does; whether it answers again.
+    bool restart_pulse_server();
+
+private:
+    [[nodiscard]] std::vector<std::string> daemon_environment() const;
+    ChildProcess start(const std::string& program) const;
+
+    TempFolder folder_;
+    std::filesystem::path runtime_;
+    std::string bus_address_;
+    std::optional<ChildProcess> pipewire_;
+    std::optional<ChildProcess> session_manager_;
+    std::optional<ChildProcess> pulse_server_;
+    bool started_ = false;
+};
+
 // Short tagged tracks written by tools/make-sample-tracks.sh, with a cover.png
 // beside them.
 struct SampleTrack {

@@ -3,6 +3,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pulse/context.h>
+#include <pulse/stream.h>
+#include <pulse/mainloop.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -10,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -180,6 +184,94 @@ TEST_F(PulseAudioTest, SinksAreDevicesAndTheirStreamsAreSessionsOfIdentifiedProc
     auto other = system->active_render_devices().value().at(1)->session_manager().value()->sessions();
     ASSERT_TRUE(other);
     EXPECT_TRUE(other->empty()) << "the stream plays on the default sink only";
+}
+
+// A client of the test's own that plays a stream while its client says
+// nothing of its process, as PipeWire's clients whose properties come late;
+// it claims to be a client of PipeWire's PulseAudio server, whose peer
+// process (pipewire.sec.pid) is that server's and never the application's.
+class LateSpeakingClient {
+public:
+    explicit LateSpeakingClient(const std::string& server) : loop_(pa_mainloop_new()) {
+        pa_proplist* claims = pa_proplist_new();
+        pa_proplist_sets(claims, "client.api", "pipewire-pulse");
+        pa_proplist_sets(claims, "pipewire.sec.pid", "1");
+        context_ = pa_context_new_with_proplist(pa_mainloop_get_api(loop_), "late speaker", claims);
+        pa_proplist_free(claims);
+        pa_context_connect(context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        ready_ = until([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
+        const char* unsaid[] = {PA_PROP_APPLICATION_PROCESS_ID, PA_PROP_APPLICATION_PROCESS_BINARY, nullptr};
+        ready_ = ready_ && finished(pa_context_proplist_remove(context_, unsaid, nullptr, nullptr));
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+        stream_ = pa_stream_new(context_, "late stream", &spec, nullptr);
+        pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr);
+        ready_ = ready_ && until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; });
+    }
+    ~LateSpeakingClient() {
+        pa_stream_unref(stream_);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        pa_mainloop_free(loop_);
+    }
+    LateSpeakingClient(const LateSpeakingClient&) = delete;
+    LateSpeakingClient& operator=(const LateSpeakingClient&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+
+    // Names this process, as the client's properties that arrive late.
+    bool speak() {
+        pa_proplist* process = pa_proplist_new();
+        pa_proplist_sets(process, PA_PROP_APPLICATION_PROCESS_ID, std::to_string(::getpid()).c_str());
+        pa_proplist_sets(process, PA_PROP_APPLICATION_PROCESS_BINARY, "late-speaker");
+        const bool spoken =
+            finished(pa_context_proplist_update(context_, PA_UPDATE_REPLACE, process, nullptr, nullptr));
+        pa_proplist_free(process);
+        return spoken;
+    }
+
+private:
+    // Runs the loop until `done`; the loop runs only here.
+    bool until(const std::function<bool()>& done) {
+        return wait_until([&] {
+            while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
+            }
+            return done();
+        });
+    }
+
+    bool finished(pa_operation* operation) {
+        if (operation == nullptr) return false;
+        const bool done = until([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    pa_mainloop* loop_;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool ready_ = false;
+};
+
+TEST_F(PulseAudioTest, AStreamThatNamesNoProcessIsItsClientsOnceTheClientSpeaks) {
+    const auto system = open();
+    ASSERT_TRUE(system);
+    const auto recorder = std::make_shared<Recorder>();
+    const auto creation =
+        system->default_render_device().value()->session_manager().value()->register_session_creation(recorder);
+    ASSERT_TRUE(creation);
+    LateSpeakingClient client(server_->server());
+    ASSERT_TRUE(client.ready());
+    ASSERT_TRUE(recorder->next(Heard::Kind::created));
+    auto sessions = system->default_render_device().value()->session_manager().value()->sessions();
+    ASSERT_EQ(sessions.value().size(), 1U);
+    EXPECT_FALSE(sessions->front()->process_id()) << "neither the stream nor its client names the process";
+
+    ASSERT_TRUE(client.speak());
+    EXPECT_TRUE(recorder->next(Heard::Kind::created)) << "the stream is worth a second look";
+    const auto session = session_of(*system, ::getpid());
+    ASSERT_TRUE(session);
+    EXPECT_EQ(system->process_identity(static_cast<std::uint32_t>(::getpid())).executable_name, "late-speaker");
+    EXPECT_TRUE(session_matches_app(*session, *system, {.id = "late-speaker"}));
 }
 
 TEST_F(PulseAudioTest, ALevelReachesEveryChannelAndReadsBackAsMixersShowIt) {
