@@ -18,7 +18,6 @@
 #include <wincodec.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -113,26 +112,27 @@ std::size_t repack_bgra(std::span<std::uint8_t> pixels, std::uint8_t channels) {
     return count * channels;
 }
 
-// Rows asked of WIC at a time: its converter and decoders then work on bands,
-// and our buffer stays small whatever the picture's height.
-constexpr UINT BAND_ROWS = 16;
+// Bytes of the rows asked of WIC at a time (at least one row): its converter
+// and decoders then work on bands, and our buffer stays small whatever the
+// picture's height.
+constexpr std::uint64_t BAND_BYTES = std::uint64_t{1} << 20;
 
 // Every format, in every WIC (Wine's too), converts to 32-bit BGRA, while the
 // direct conversions to RGB or grey are patchy; so the pixels come as BGRA,
 // a band of rows at a time, and are repacked here.
 bool copy_rows(IWICImagingFactory& factory, IWICBitmapFrameDecode& frame, const PictureShape& shape, RowSink& sink) {
     const std::uint64_t stride = std::uint64_t{shape.width} * 4;
-    if (stride * BAND_ROWS > UINT_MAX) return false;
+    const auto band_rows = static_cast<UINT>(std::clamp<std::uint64_t>(BAND_BYTES / stride, 1, shape.height));
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory.CreateFormatConverter(converter.put())) ||
         FAILED(converter->Initialize(&frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom))) {
         return false;
     }
-    std::vector<std::uint8_t> band(static_cast<std::size_t>(stride * BAND_ROWS));
+    std::vector<std::uint8_t> band(static_cast<std::size_t>(stride * band_rows));
     sink.begin(shape);
-    for (UINT top = 0; top < shape.height; top += BAND_ROWS) {
-        const UINT rows = std::min<UINT>(BAND_ROWS, shape.height - top);
+    for (UINT top = 0; top < shape.height; top += band_rows) {
+        const UINT rows = std::min<UINT>(band_rows, shape.height - top);
         const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(shape.width), static_cast<INT>(rows)};
         if (FAILED(converter->CopyPixels(&rect, static_cast<UINT>(stride), static_cast<UINT>(stride * rows),
                                          band.data()))) {
@@ -190,7 +190,7 @@ std::optional<std::vector<std::uint8_t>> read_whole(PictureInput& input) {
 bool decode_picture_rows(PictureInput& input, RowSink& sink, std::uint32_t /*min_width*/, std::uint64_t max_pixels) {
     std::optional<std::vector<std::uint8_t>> copy;
     std::optional<std::span<const std::uint8_t>> bytes = input.in_memory();
-    if (!bytes && (copy = read_whole(input))) bytes = *copy;
+    if (!bytes && (copy = read_whole(input))) bytes = std::span<const std::uint8_t>(*copy);
     if (!bytes) return false;
     const std::optional<PictureHeader> header = read_picture_header(*bytes, max_pixels);
     if (!header) return false;
