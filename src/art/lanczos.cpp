@@ -155,17 +155,6 @@ void fill_weights(const Geometry& geometry, double centre, Bounds bounds, std::s
 // (GCC's at -O2) take these loops; the tails are short.
 constexpr std::size_t BLOCK = 16;
 
-// sums[at] = weight * row[at]
-void set_scaled(float* __restrict sums, const std::uint8_t* __restrict row, float weight, std::size_t count) noexcept {
-    std::size_t block = 0;
-    for (; block + BLOCK <= count; block += BLOCK) {
-        for (std::size_t offset = 0; offset < BLOCK; ++offset) {
-            sums[block + offset] = weight * static_cast<float>(row[block + offset]);
-        }
-    }
-    for (std::size_t at = block; at < count; ++at) sums[at] = weight * static_cast<float>(row[at]);
-}
-
 // sums[at] += weight * row[at]
 void add_scaled(float* __restrict sums, const std::uint8_t* __restrict row, float weight, std::size_t count) noexcept {
     std::size_t block = 0;
@@ -175,6 +164,21 @@ void add_scaled(float* __restrict sums, const std::uint8_t* __restrict row, floa
         }
     }
     for (std::size_t at = block; at < count; ++at) sums[at] += weight * static_cast<float>(row[at]);
+}
+
+// Two rows in one pass: half the loads and stores of the sums.
+void add_scaled2(float* __restrict sums, const std::uint8_t* __restrict row0, float weight0,
+                 const std::uint8_t* __restrict row1, float weight1, std::size_t count) noexcept {
+    std::size_t block = 0;
+    for (; block + BLOCK <= count; block += BLOCK) {
+        for (std::size_t offset = 0; offset < BLOCK; ++offset) {
+            const std::size_t at = block + offset;
+            sums[at] += weight0 * static_cast<float>(row0[at]) + weight1 * static_cast<float>(row1[at]);
+        }
+    }
+    for (std::size_t at = block; at < count; ++at) {
+        sums[at] += weight0 * static_cast<float>(row0[at]) + weight1 * static_cast<float>(row1[at]);
+    }
 }
 
 // The horizontal pass reads the vertically filtered row with its channels
@@ -365,20 +369,42 @@ std::uint32_t RowResizer::first_needed() const noexcept { return rows_.count() =
 std::uint32_t RowResizer::end_needed() const noexcept { return rows_.count() == 0 ? 0 : rows_.end(rows_.count() - 1); }
 
 void RowResizer::add_row(std::uint32_t y, std::span<const std::uint8_t> pixels) {
+    if (pixels.size() != std::size_t{in_width_} * channels_) {
+        throw std::invalid_argument("RowResizer: row of the wrong size");
+    }
+    if (held_) {
+        held_ = false;
+        add_rows(y - 1, held_row_.data(), pixels.data());
+    } else if (y + 1 < end_needed()) {
+        // Kept until the next row comes, so that both are added in one pass.
+        held_row_.assign(pixels.begin(), pixels.end());
+        held_ = true;
+    } else {
+        add_rows(y, pixels.data(), nullptr);
+    }
+}
+
+// Adds source row `y` and, when `second` is not null, row y + 1.
+void RowResizer::add_rows(std::uint32_t y, const std::uint8_t* first, const std::uint8_t* second) {
+    const std::uint32_t last = second != nullptr ? y + 1 : y;
     const std::size_t samples = std::size_t{in_width_} * channels_;
-    if (pixels.size() != samples) throw std::invalid_argument("RowResizer: row of the wrong size");
-    while (next_unopened_ < rows_.count() && rows_.start(next_unopened_) <= y) open_row();
+    while (next_unopened_ < rows_.count() && rows_.start(next_unopened_) <= last) open_row();
     for (std::uint32_t index = first_open_; index < next_unopened_; ++index) {
-        if (y >= rows_.end(index)) continue;
-        const float weight = rows_.weights(index)[y - rows_.start(index)];
+        const std::uint32_t start = rows_.start(index);
+        const std::uint32_t end = rows_.end(index);
+        const auto weights = rows_.weights(index);
         float* sums = open_[index - first_open_].data();
-        if (y == rows_.start(index)) {
-            set_scaled(sums, pixels.data(), weight, samples);
-        } else {
-            add_scaled(sums, pixels.data(), weight, samples);
+        const bool takes_first = start <= y && y < end;
+        const bool takes_second = second != nullptr && last < end;
+        if (takes_first && takes_second) {
+            add_scaled2(sums, first, weights[y - start], second, weights[last - start], samples);
+        } else if (takes_first) {
+            add_scaled(sums, first, weights[y - start], samples);
+        } else if (takes_second) {
+            add_scaled(sums, second, weights[last - start], samples);
         }
     }
-    while (first_open_ < next_unopened_ && rows_.end(first_open_) <= y + 1) close_row();
+    while (first_open_ < next_unopened_ && rows_.end(first_open_) <= last + 1) close_row();
 }
 
 void RowResizer::open_row() {
@@ -388,6 +414,7 @@ void RowResizer::open_row() {
     } else {
         open_.push_back(std::move(free_.back()));
         free_.pop_back();
+        std::fill(open_.back().begin(), open_.back().end(), 0.0F);
     }
     ++next_unopened_;
 }

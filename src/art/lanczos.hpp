@@ -94,6 +94,7 @@ public:
 private:
     struct ColumnGroupWeights;
 
+    void add_rows(std::uint32_t y, const std::uint8_t* first, const std::uint8_t* second);
     void open_row();
     void close_row();
     void filter_horizontally(const std::vector<float>& samples, std::uint32_t row);
@@ -106,6 +107,8 @@ private:
     std::unique_ptr<ColumnGroupWeights> cached_;
     std::deque<std::vector<float>> open_;  // vertical sums of rows [first_open_, next_unopened_)
     std::vector<std::vector<float>> free_;  // closed rows' buffers, for reuse
+    std::vector<std::uint8_t> held_row_;  // a row waiting for the next one
+    bool held_ = false;
     std::uint32_t first_open_ = 0;
     std::uint32_t next_unopened_ = 0;
     std::vector<std::uint8_t> result_;
