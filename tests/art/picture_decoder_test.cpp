@@ -209,8 +209,8 @@ class PieceInput final : public PictureInput {
 public:
     PieceInput(Bytes bytes, std::size_t piece, std::size_t fails_at) : bytes_(bytes), piece_(piece), fails_at_(fails_at) {}
     std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> into) override {
-        if (offset >= fails_at_) return std::nullopt;
         if (offset >= bytes_.size()) return 0;
+        if (offset >= fails_at_) return std::nullopt;
         const std::size_t count = std::min({into.size(), piece_, std::min(bytes_.size(), fails_at_) - offset});
         std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), count, into.begin());
         return count;
