@@ -50,8 +50,8 @@ std::span<const std::uint8_t> BufferedInput::bytes_at(std::uint64_t offset) {
         buffer_offset_ = offset;
         buffered_ = got.value_or(0);
     }
-    return std::span<const std::uint8_t>(buffer_).subspan(static_cast<std::size_t>(offset - buffer_offset_),
-                                                          static_cast<std::size_t>(buffer_offset_ + buffered_ - offset));
+    const auto skipped = static_cast<std::size_t>(offset - buffer_offset_);
+    return std::span<const std::uint8_t>(buffer_).subspan(skipped, buffered_ - skipped);
 }
 
 bool BufferedInput::read_exact(std::uint64_t offset, std::span<std::uint8_t> into) {

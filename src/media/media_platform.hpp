@@ -55,7 +55,8 @@ public:
     // Copies the bytes from `offset` on, up to the size the stream had when
     // opened, into `into` and returns how many (fewer than asked only at the
     // end).
-    [[nodiscard]] virtual PlatformResult<std::size_t> read_at(std::uint64_t /*offset*/, std::span<std::uint8_t> /*into*/) {
+    [[nodiscard]] virtual PlatformResult<std::size_t> read_at(std::uint64_t /*offset*/,
+                                                              std::span<std::uint8_t> /*into*/) {
         return make_error("this thumbnail can only be read whole");
     }
 };

@@ -207,7 +207,8 @@ TEST(DecodePicture, EveryTruncationGivesNothingAndPrintsNothing) {
 // from `fails_at` on.
 class PieceInput final : public PictureInput {
 public:
-    PieceInput(Bytes bytes, std::size_t piece, std::size_t fails_at) : bytes_(bytes), piece_(piece), fails_at_(fails_at) {}
+    PieceInput(Bytes bytes, std::size_t piece, std::size_t fails_at)
+        : bytes_(bytes), piece_(piece), fails_at_(fails_at) {}
     std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> into) override {
         if (offset >= bytes_.size()) return 0;
         if (offset >= fails_at_) return std::nullopt;
