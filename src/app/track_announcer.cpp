@@ -1,19 +1,13 @@
 #include "app/track_announcer.hpp"
 
-#include <cstdint>
-#include <span>
 #include <utility>
 
-#include "art/art.hpp"
 #include "art/thumbnail.hpp"
 
 namespace olvex::app {
 
 std::optional<std::string> current_art(const media::MediaWatcherHandle& watcher) {
-    const auto thumbnail = art::read_thumbnail(watcher);
-    if (!thumbnail || !*thumbnail) return std::nullopt;
-    const std::string& bytes = **thumbnail;
-    return art::encode_art(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return art::thumbnail_art(watcher);
 }
 
 std::move_only_function<void(media::SessionSnapshot)> make_track_announcer(

@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "art/lanczos.hpp"
@@ -110,11 +113,33 @@ std::uint32_t fitted_height(std::uint32_t width, std::uint32_t height) noexcept 
     return std::max<std::uint32_t>(static_cast<std::uint32_t>(clamped), 1);
 }
 
-std::vector<std::uint8_t> art_pixels(const Picture& picture) {
-    const std::uint32_t height = fitted_height(picture.source_width, picture.source_height);
-    const Placement placement = place(height);
-    const auto resized = resize_rows(picture, ART_SIZE, height, placement.first_row, placement.rows);
-    const auto square = build_square(resized, picture.channels, placement);
+// The resize of one picture, with the placement of its rows in the square.
+// The proportions are those of the source size: a reduced decoding keeps
+// them only up to a rounded-up edge.
+struct ArtBuilder::Resize {
+    explicit Resize(const PictureShape& shape)
+        : channels(shape.channels),
+          placement(place(fitted_height(shape.source_width, shape.source_height))),
+          resizer(shape.width, shape.height, shape.channels, ART_SIZE,
+                  fitted_height(shape.source_width, shape.source_height), placement.first_row, placement.rows) {}
+    std::uint8_t channels;
+    Placement placement;
+    RowResizer resizer;
+};
+
+ArtBuilder::ArtBuilder() = default;
+ArtBuilder::~ArtBuilder() = default;
+
+void ArtBuilder::begin(const PictureShape& shape) { resize_ = std::make_unique<Resize>(shape); }
+
+void ArtBuilder::row(std::uint32_t y, std::span<const std::uint8_t> pixels) {
+    if (y >= resize_->resizer.first_needed() && y < resize_->resizer.end_needed()) resize_->resizer.add_row(y, pixels);
+}
+
+std::vector<std::uint8_t> ArtBuilder::pixels() && {
+    if (!resize_) throw std::logic_error("ArtBuilder: no picture began");
+    const auto resized = std::move(resize_->resizer).take();
+    const auto square = build_square(resized, resize_->channels, resize_->placement);
     std::vector<std::uint8_t> bytes(ART_BYTES);
     for (std::size_t i = 0; i < ART_BYTES; ++i) {
         bytes[i] = RGB332_RED[square[i * RGB]] | RGB332_GREEN[square[i * RGB + 1]] | RGB332_BLUE[square[i * RGB + 2]];
@@ -122,12 +147,30 @@ std::vector<std::uint8_t> art_pixels(const Picture& picture) {
     return bytes;
 }
 
+std::vector<std::uint8_t> art_pixels(const Picture& picture) {
+    if (picture.pixels.size() != std::size_t{picture.width} * picture.height * picture.channels) {
+        throw std::invalid_argument("art_pixels: pixel count does not match the size");
+    }
+    ArtBuilder builder;
+    builder.begin({picture.width, picture.height, picture.source_width, picture.source_height, picture.channels});
+    const std::size_t row_bytes = std::size_t{picture.width} * picture.channels;
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        builder.row(y, std::span(picture.pixels).subspan(std::size_t{y} * row_bytes, row_bytes));
+    }
+    return std::move(builder).pixels();
+}
+
 std::string encode_picture(const Picture& picture) { return base64_encode(art_pixels(picture)); }
 
+std::optional<std::string> encode_art(PictureInput& input) {
+    ArtBuilder builder;
+    if (!decode_picture_rows(input, builder, ART_DECODE_MIN_WIDTH)) return std::nullopt;
+    return base64_encode(std::move(builder).pixels());
+}
+
 std::optional<std::string> encode_art(std::span<const std::uint8_t> bytes) {
-    const auto picture = decode_picture(bytes, ART_DECODE_MIN_WIDTH);
-    if (!picture) return std::nullopt;
-    return encode_picture(*picture);
+    MemoryInput input(bytes);
+    return encode_art(input);
 }
 
 }  // namespace olvex::art

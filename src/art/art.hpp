@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,11 +29,12 @@ inline constexpr std::size_t ART_TEXT_SIZE = (ART_BYTES + 2) / 3 * 4;
 inline constexpr std::array<std::uint8_t, 3> ART_BACKGROUND = {0, 4, 12};
 
 // The smallest width we ask the decoder to keep. A JPEG decoded at a power of
-// two below its size is much cheaper, but that decoding smooths like a box
-// filter; keeping at least three times the art's width leaves the Lanczos
-// filter enough samples that the square hardly differs from one resized from
-// the full picture (twice the width differed in three times as many pixels).
-inline constexpr std::uint32_t ART_DECODE_MIN_WIDTH = 3 * ART_SIZE;
+// two below its size is much cheaper; twice the art's width is where
+// thumbnailers stop too (Pillow's draft() before a resize with a reducing gap
+// of 2), and leaves the Lanczos filter two samples for every pixel it makes.
+// The square then differs from one resized from the full picture in a few
+// more pixels, each by one RGB332 level at most.
+inline constexpr std::uint32_t ART_DECODE_MIN_WIDTH = 2 * ART_SIZE;
 
 // Reduces one 8-bit RGB pixel to RGB332: red in bits 7-5, green in 4-2, blue
 // in 1-0, each channel rounded to its nearest level.
@@ -51,6 +53,26 @@ inline constexpr std::uint32_t ART_DECODE_MIN_WIDTH = 3 * ART_SIZE;
 // 4294967295.
 [[nodiscard]] std::uint32_t fitted_height(std::uint32_t width, std::uint32_t height) noexcept;
 
+// Fits a picture that arrives row by row into the square: a decoder's sink
+// that resizes the rows as they come (see art_pixels).
+class ArtBuilder final : public RowSink {
+public:
+    ArtBuilder();
+    ArtBuilder(const ArtBuilder&) = delete;
+    ArtBuilder& operator=(const ArtBuilder&) = delete;
+    ~ArtBuilder() override;
+
+    void begin(const PictureShape& shape) override;
+    void row(std::uint32_t y, std::span<const std::uint8_t> pixels) override;
+
+    // The ART_BYTES RGB332 bytes, once every row has come.
+    [[nodiscard]] std::vector<std::uint8_t> pixels() &&;
+
+private:
+    struct Resize;
+    std::unique_ptr<Resize> resize_;
+};
+
 // The ART_BYTES RGB332 bytes, row by row, of a decoded picture fitted into the
 // square: resized to ART_SIZE wide keeping the proportions of its source
 // size, centred on the background when lower than the square, its middle rows
@@ -64,5 +86,8 @@ inline constexpr std::uint32_t ART_DECODE_MIN_WIDTH = 3 * ART_SIZE;
 // The art text of a PNG or JPEG file, or nothing when `bytes` do not decode as
 // one. Pure: safe on any thread.
 [[nodiscard]] std::optional<std::string> encode_art(std::span<const std::uint8_t> bytes);
+
+// The same for a picture file read from `input` as it is decoded.
+[[nodiscard]] std::optional<std::string> encode_art(PictureInput& input);
 
 }  // namespace olvex::art

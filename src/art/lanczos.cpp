@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <numbers>
 #include <span>
 #include <stdexcept>
@@ -17,15 +18,11 @@ namespace {
 constexpr double LOBES = 3.0;
 
 // Budget, in floats, of one group of output columns' weights (one copy for
-// each channel). Any picture of ordinary width fits all its columns in one
-// group, whose weights then serve every row; only pictures hundreds of
-// thousands of pixels wide (and so a row or two high) are split, so that
-// their weights never take gigabytes.
-constexpr std::size_t GROUP_WEIGHTS = std::size_t{1} << 21;
-
-// Floats of one strip of vertically filtered samples: small enough to stay
-// in the second-level cache while the horizontal pass reads it.
-constexpr std::size_t STRIP_FLOATS = std::size_t{1} << 16;
+// each channel): 1 MiB. Any picture of ordinary width fits all its columns in
+// one group, whose weights then serve every row; only pictures tens of
+// thousands of pixels wide (and so a few rows high) are split, so that their
+// weights never take more memory than the picture's rows.
+constexpr std::size_t GROUP_WEIGHTS = std::size_t{1} << 18;
 
 double sinc(double x) noexcept {
     if (x == 0.0) return 1.0;
@@ -158,17 +155,6 @@ void fill_weights(const Geometry& geometry, double centre, Bounds bounds, std::s
 // (GCC's at -O2) take these loops; the tails are short.
 constexpr std::size_t BLOCK = 16;
 
-// sums[at] = weight * row[at]
-void set_scaled(float* __restrict sums, const std::uint8_t* __restrict row, float weight, std::size_t count) noexcept {
-    std::size_t block = 0;
-    for (; block + BLOCK <= count; block += BLOCK) {
-        for (std::size_t offset = 0; offset < BLOCK; ++offset) {
-            sums[block + offset] = weight * static_cast<float>(row[block + offset]);
-        }
-    }
-    for (std::size_t at = block; at < count; ++at) sums[at] = weight * static_cast<float>(row[at]);
-}
-
 // sums[at] += weight * row[at]
 void add_scaled(float* __restrict sums, const std::uint8_t* __restrict row, float weight, std::size_t count) noexcept {
     std::size_t block = 0;
@@ -195,7 +181,7 @@ void add_scaled2(float* __restrict sums, const std::uint8_t* __restrict row0, fl
     }
 }
 
-// The horizontal pass reads the vertically filtered strip with its channels
+// The horizontal pass reads the vertically filtered row with its channels
 // still interleaved; its weights are interleaved the same way (each weight
 // repeated for every channel). A multiple of the channel count as the number
 // of lanes keeps every lane on one channel, so the products stay contiguous
@@ -226,7 +212,7 @@ void dot_channels(const float* weights, const float* samples, std::size_t count,
         lanes4 += load4(weights + done + 4) * load4(samples + done + 4);
         if constexpr (lanes == 12) lanes8 += load4(weights + done + 8) * load4(samples + done + 8);
     }
-    if (done < count) {  // a window cut by the edge of a strip
+    if (done < count) {  // never for whole windows, whose weights are padded
         float rest[lanes] = {};
         for (std::size_t lane = 0; done + lane < count; ++lane) {
             rest[lane] = weights[done + lane] * samples[done + lane];
@@ -256,10 +242,7 @@ std::uint8_t to_byte(float value) noexcept {
     return static_cast<std::uint8_t>(std::clamp(value + 0.5F, 0.0F, 255.0F));
 }
 
-struct ColumnGroup {
-    std::uint32_t first;
-    std::uint32_t count;
-};
+using ColumnGroup = RowResizer::ColumnGroup;
 
 // Consecutive output columns whose weights together stay within the budget
 // (a group holds at least one column, however wide its kernel).
@@ -281,8 +264,8 @@ std::vector<ColumnGroup> plan_column_groups(std::uint32_t in_width, std::uint32_
 }
 
 // The weights of a group of output columns, each repeated for every channel
-// and followed by zeros up to a whole number of lanes, so that a column whose
-// window lies inside the strip is summed without a scalar tail.
+// and followed by zeros up to a whole number of lanes, so that every column is
+// summed without a scalar tail.
 class ChannelWeights {
 public:
     ChannelWeights(const AxisFilter& columns, std::size_t channels, std::size_t lanes) : offsets_(columns.count() + 1) {
@@ -303,101 +286,30 @@ private:
     std::vector<float> weights_;
 };
 
-// One group of output columns over the requested rows: for each row, the
-// vertical pass filters strips of the source columns the group reads, and the
-// horizontal pass adds each strip's share to the group's column sums.
-template <std::size_t Channels>
-class GroupResizer {
-public:
-    GroupResizer(const Picture& source, const AxisFilter& rows, const AxisFilter& columns)
-        : source_(source),
-          rows_(rows),
-          columns_(columns),
-          weights_(columns, Channels, LANES<Channels>),
-          strip_pixels_(std::min<std::size_t>(columns.end(columns.count() - 1) - columns.start(0),
-                                              std::max<std::size_t>(1, STRIP_FLOATS / Channels))),
-          // Room past the end for the zero-weighted lanes of the last column.
-          strip_(strip_pixels_ * Channels + LANES<Channels>, 0.0F),
-          sums_(std::size_t{columns.count()} * Channels) {}
+using DotFunction = void (*)(const float*, const float*, std::size_t, float*) noexcept;
 
-    // Writes the group's columns of every requested row into `out`, whose rows
-    // are `out_width` pixels wide, starting at column `first_column`.
-    void run(std::span<std::uint8_t> out, std::uint32_t out_width, std::uint32_t first_column) {
-        const std::uint32_t begin = columns_.start(0);
-        const std::uint32_t end = columns_.end(columns_.count() - 1);
-        for (std::uint32_t row = 0; row < rows_.count(); ++row) {
-            std::fill(sums_.begin(), sums_.end(), 0.0F);
-            for (std::uint32_t strip_begin = begin; strip_begin < end;) {
-                const auto strip_end =
-                    static_cast<std::uint32_t>(std::min<std::size_t>(end, strip_begin + strip_pixels_));
-                filter_vertically(row, strip_begin, strip_end);
-                add_columns(strip_begin, strip_end);
-                strip_begin = strip_end;
-            }
-            const std::size_t row_start = (std::size_t{row} * out_width + first_column) * Channels;
-            std::transform(sums_.begin(), sums_.end(), out.begin() + static_cast<std::ptrdiff_t>(row_start), to_byte);
-        }
+DotFunction dot_for(std::size_t channels) noexcept {
+    switch (channels) {
+        case 1: return dot_channels<1>;
+        case 2: return dot_channels<2>;
+        case 3: return dot_channels<3>;
+        default: return dot_channels<4>;
     }
-
-private:
-    // Source columns [strip_begin, strip_end) filtered down to output row `row`.
-    void filter_vertically(std::uint32_t row, std::uint32_t strip_begin, std::uint32_t strip_end) {
-        const std::size_t row_bytes = std::size_t{source_.width} * Channels;
-        const std::size_t count = std::size_t{strip_end - strip_begin} * Channels;
-        const std::uint8_t* first =
-            source_.pixels.data() + std::size_t{rows_.start(row)} * row_bytes + strip_begin * Channels;
-        const auto weights = rows_.weights(row);
-        set_scaled(strip_.data(), first, weights[0], count);
-        std::size_t tap = 1;
-        for (; tap + 2 <= weights.size(); tap += 2) {
-            add_scaled2(strip_.data(), first + tap * row_bytes, weights[tap], first + (tap + 1) * row_bytes,
-                        weights[tap + 1], count);
-        }
-        if (tap < weights.size()) add_scaled(strip_.data(), first + tap * row_bytes, weights[tap], count);
-    }
-
-    void add_columns(std::uint32_t strip_begin, std::uint32_t strip_end) {
-        for (std::uint32_t column = 0; column < columns_.count(); ++column) {
-            const std::uint32_t start = columns_.start(column);
-            const std::uint32_t low = std::max(strip_begin, start);
-            const std::uint32_t high = std::min(strip_end, columns_.end(column));
-            if (low >= high) continue;
-            const bool whole = low == start && high == columns_.end(column);
-            const std::size_t size = std::size_t{high - low} * Channels;
-            const std::size_t count = whole ? (size + LANES<Channels> - 1) / LANES<Channels> * LANES<Channels> : size;
-            dot_channels<Channels>(weights_.column(column) + std::size_t{low - start} * Channels,
-                                   strip_.data() + std::size_t{low - strip_begin} * Channels, count,
-                                   sums_.data() + std::size_t{column} * Channels);
-        }
-    }
-
-    const Picture& source_;
-    const AxisFilter& rows_;
-    const AxisFilter& columns_;
-    ChannelWeights weights_;
-    std::size_t strip_pixels_;
-    std::vector<float> strip_;
-    std::vector<float> sums_;
-};
-
-template <std::size_t Channels>
-void resize_group(const Picture& source, const AxisFilter& rows, const AxisFilter& columns,
-                  std::span<std::uint8_t> out, std::uint32_t out_width, std::uint32_t first_column) {
-    GroupResizer<Channels>(source, rows, columns).run(out, out_width, first_column);
 }
 
-void check_arguments(const Picture& source, std::uint32_t out_width, std::uint32_t out_height,
-                     std::uint32_t first_row, std::uint32_t row_count) {
-    if (source.channels < 1 || source.channels > 4) throw std::invalid_argument("resize_rows: 1 to 4 channels");
-    if (source.width == 0 || source.height == 0 || out_width == 0 || out_height == 0) {
-        throw std::invalid_argument("resize_rows: empty picture");
-    }
-    if (source.pixels.size() != std::size_t{source.width} * source.height * source.channels) {
-        throw std::invalid_argument("resize_rows: pixel count does not match the size");
+std::size_t lanes_for(std::size_t channels) noexcept { return channels == 3 ? LANES<3> : LANES<1>; }
+
+// The filter of the output rows, once the shape is one the resizer can make.
+AxisFilter checked_rows(std::uint32_t in_width, std::uint32_t in_height, std::uint8_t channels, std::uint32_t out_width,
+                        std::uint32_t out_height, std::uint32_t first_row, std::uint32_t row_count) {
+    if (channels < 1 || channels > 4) throw std::invalid_argument("resize: 1 to 4 channels");
+    if (in_width == 0 || in_height == 0 || out_width == 0 || out_height == 0) {
+        throw std::invalid_argument("resize: empty picture");
     }
     if (first_row > out_height || row_count > out_height - first_row) {
-        throw std::invalid_argument("resize_rows: rows outside the picture");
+        throw std::invalid_argument("resize: rows outside the picture");
     }
+    return AxisFilter(in_height, out_height, first_row, row_count);
 }
 
 }  // namespace
@@ -424,22 +336,126 @@ AxisFilter::AxisFilter(std::uint32_t in_size, std::uint32_t out_size, std::uint3
     }
 }
 
-std::vector<std::uint8_t> resize_rows(const Picture& source, std::uint32_t out_width, std::uint32_t out_height,
-                                      std::uint32_t first_row, std::uint32_t row_count) {
-    check_arguments(source, out_width, out_height, first_row, row_count);
-    std::vector<std::uint8_t> out(std::size_t{row_count} * out_width * source.channels);
-    if (row_count == 0) return out;
-    const AxisFilter rows(source.height, out_height, first_row, row_count);
-    for (const ColumnGroup& group : plan_column_groups(source.width, out_width, source.channels)) {
-        const AxisFilter columns(source.width, out_width, group.first, group.count);
-        switch (source.channels) {
-            case 1: resize_group<1>(source, rows, columns, out, out_width, group.first); break;
-            case 2: resize_group<2>(source, rows, columns, out, out_width, group.first); break;
-            case 3: resize_group<3>(source, rows, columns, out, out_width, group.first); break;
-            default: resize_group<4>(source, rows, columns, out, out_width, group.first); break;
+// The horizontal pass of one group of output columns: the columns' weights,
+// interleaved for the channels.
+struct RowResizer::ColumnGroupWeights {
+    ColumnGroupWeights(std::uint32_t in_width, std::uint32_t out_width, ColumnGroup group, std::size_t channels)
+        : columns(in_width, out_width, group.first, group.count),
+          weights(columns, channels, lanes_for(channels)) {}
+    AxisFilter columns;
+    ChannelWeights weights;
+};
+
+RowResizer::RowResizer(std::uint32_t in_width, std::uint32_t in_height, std::uint8_t channels, std::uint32_t out_width,
+                       std::uint32_t out_height, std::uint32_t first_row, std::uint32_t row_count)
+    : in_width_(in_width),
+      out_width_(out_width),
+      channels_(channels),
+      rows_(checked_rows(in_width, in_height, channels, out_width, out_height, first_row, row_count)),
+      result_(std::size_t{row_count} * out_width * channels) {
+    groups_ = plan_column_groups(in_width, out_width, channels);
+    // The weights of a picture of ordinary width serve every row; those of
+    // one too wide for a single group are made again for each row, of which
+    // such a picture has few.
+    if (groups_.size() == 1) {
+        cached_ = std::make_unique<ColumnGroupWeights>(in_width, out_width, groups_.front(), channels);
+    }
+}
+
+RowResizer::~RowResizer() = default;
+
+std::uint32_t RowResizer::first_needed() const noexcept { return rows_.count() == 0 ? 0 : rows_.start(0); }
+
+std::uint32_t RowResizer::end_needed() const noexcept { return rows_.count() == 0 ? 0 : rows_.end(rows_.count() - 1); }
+
+void RowResizer::add_row(std::uint32_t y, std::span<const std::uint8_t> pixels) {
+    if (pixels.size() != std::size_t{in_width_} * channels_) {
+        throw std::invalid_argument("RowResizer: row of the wrong size");
+    }
+    if (held_) {
+        held_ = false;
+        add_rows(y - 1, held_row_.data(), pixels.data());
+    } else if (y + 1 < end_needed()) {
+        // Kept until the next row comes, so that both are added in one pass.
+        held_row_.assign(pixels.begin(), pixels.end());
+        held_ = true;
+    } else {
+        add_rows(y, pixels.data(), nullptr);
+    }
+}
+
+// Adds source row `y` and, when `second` is not null, row y + 1.
+void RowResizer::add_rows(std::uint32_t y, const std::uint8_t* first, const std::uint8_t* second) {
+    const std::uint32_t last = second != nullptr ? y + 1 : y;
+    const std::size_t samples = std::size_t{in_width_} * channels_;
+    while (next_unopened_ < rows_.count() && rows_.start(next_unopened_) <= last) open_row();
+    for (std::uint32_t index = first_open_; index < next_unopened_; ++index) {
+        const std::uint32_t start = rows_.start(index);
+        const std::uint32_t end = rows_.end(index);
+        const auto weights = rows_.weights(index);
+        float* sums = open_[index - first_open_].data();
+        const bool takes_first = start <= y && y < end;
+        const bool takes_second = second != nullptr && last < end;
+        if (takes_first && takes_second) {
+            add_scaled2(sums, first, weights[y - start], second, weights[last - start], samples);
+        } else if (takes_first) {
+            add_scaled(sums, first, weights[y - start], samples);
+        } else if (takes_second) {
+            add_scaled(sums, second, weights[last - start], samples);
         }
     }
-    return out;
+    while (first_open_ < next_unopened_ && rows_.end(first_open_) <= last + 1) close_row();
+}
+
+void RowResizer::open_row() {
+    if (free_.empty()) {
+        // Room past the end for the zero-weighted lanes of the last column.
+        open_.emplace_back(std::size_t{in_width_} * channels_ + lanes_for(channels_), 0.0F);
+    } else {
+        open_.push_back(std::move(free_.back()));
+        free_.pop_back();
+        std::fill(open_.back().begin(), open_.back().end(), 0.0F);
+    }
+    ++next_unopened_;
+}
+
+void RowResizer::close_row() {
+    std::vector<float> sums = std::move(open_.front());
+    open_.pop_front();
+    filter_horizontally(sums, first_open_);
+    free_.push_back(std::move(sums));
+    ++first_open_;
+}
+
+void RowResizer::filter_horizontally(const std::vector<float>& samples, std::uint32_t row) {
+    std::vector<float> sums(std::size_t{out_width_} * channels_, 0.0F);
+    const DotFunction dot = dot_for(channels_);
+    const std::size_t lanes = lanes_for(channels_);
+    for (const ColumnGroup& group : groups_) {
+        std::unique_ptr<ColumnGroupWeights> made;
+        if (!cached_) made = std::make_unique<ColumnGroupWeights>(in_width_, out_width_, group, channels_);
+        const ColumnGroupWeights& weights = cached_ ? *cached_ : *made;
+        for (std::uint32_t column = 0; column < weights.columns.count(); ++column) {
+            const std::size_t size = weights.columns.weights(column).size() * channels_;
+            dot(weights.weights.column(column), samples.data() + std::size_t{weights.columns.start(column)} * channels_,
+                (size + lanes - 1) / lanes * lanes, sums.data() + std::size_t{group.first + column} * channels_);
+        }
+    }
+    const std::size_t row_start = std::size_t{row} * out_width_ * channels_;
+    std::transform(sums.begin(), sums.end(), result_.begin() + static_cast<std::ptrdiff_t>(row_start), to_byte);
+}
+
+std::vector<std::uint8_t> resize_rows(const Picture& source, std::uint32_t out_width, std::uint32_t out_height,
+                                      std::uint32_t first_row, std::uint32_t row_count) {
+    if (source.pixels.size() != std::size_t{source.width} * source.height * source.channels) {
+        throw std::invalid_argument("resize_rows: pixel count does not match the size");
+    }
+    RowResizer resizer(source.width, source.height, source.channels, out_width, out_height, first_row, row_count);
+    const std::size_t row_bytes = std::size_t{source.width} * source.channels;
+    for (std::uint32_t y = resizer.first_needed(); y < resizer.end_needed(); ++y) {
+        resizer.add_row(y, std::span(source.pixels).subspan(std::size_t{y} * row_bytes, row_bytes));
+    }
+    return std::move(resizer).take();
 }
 
 }  // namespace olvex::art

@@ -1,5 +1,5 @@
 // Picture decoding on Linux: libjpeg-turbo for JPEG, libpng for PNG, both
-// reading straight from memory, once the header check (art/picture_header.hpp)
+// reading from the input a buffer at a time, once the header check (art/picture_header.hpp)
 // has recognised the format and passed the announced size. The size the
 // libraries read is checked again, with the edge limit too, since that is the
 // size they allocate for.
@@ -8,14 +8,13 @@
 // leave through longjmp. Jumping over a C++ destructor is undefined, so each
 // step that can jump is a function of its own that calls setjmp first and
 // keeps no C++ object alive: the decoder state, whose destructor releases the
-// library's memory, and the pixel buffer live in the caller's frame and are
+// library's memory, and the row buffers live in the caller's frame and are
 // set up between the steps, never while a jump can happen.
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>  // before jpeglib.h, which needs FILE and size_t
-#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
@@ -32,7 +31,6 @@ namespace olvex::art {
 
 namespace {
 
-using Bytes = std::span<const std::uint8_t>;
 
 bool within_ceiling(std::uint32_t width, std::uint32_t height, std::uint64_t max_pixels) {
     return width != 0 && height != 0 && width <= MAX_PICTURE_EDGE && height <= MAX_PICTURE_EDGE &&
@@ -55,10 +53,17 @@ constexpr unsigned JPEG_SCALE_DENOMINATORS[] = {8, 4, 2};
 
 enum class JpegOutput { grey, rgb, cmyk };
 
+// Bytes libjpeg is handed at a time.
+constexpr std::size_t JPEG_INPUT_BYTES = std::size_t{64} * 1024;
+
 struct JpegDecoder {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
     jpeg_progress_mgr progress{};
+    jpeg_source_mgr source{};
+    PictureInput* input = nullptr;
+    std::uint64_t input_offset = 0;  // of the first byte not yet in `input_buffer`
+    std::vector<std::uint8_t> input_buffer;
     std::jmp_buf jump{};
     JpegOutput output = JpegOutput::rgb;
 
@@ -97,6 +102,53 @@ void on_jpeg_progress(j_common_ptr info) {
     }
 }
 
+void start_jpeg_source(j_decompress_ptr /*info*/) {}
+
+void end_jpeg_source(j_decompress_ptr /*info*/) {}
+
+// The end of the data, or a read error, fails the decoding the way libjpeg's
+// own sources do: with the warning that the data ended early.
+boolean fill_jpeg_source(j_decompress_ptr info) {
+    JpegDecoder& decoder = jpeg_decoder_of(reinterpret_cast<j_common_ptr>(info));
+    const std::optional<std::size_t> got = decoder.input->read_at(decoder.input_offset, decoder.input_buffer);
+    if (!got || *got == 0) {
+        info->err->msg_code = JWRN_JPEG_EOF;
+        info->err->emit_message(reinterpret_cast<j_common_ptr>(info), -1);
+        static constexpr JOCTET END_OF_IMAGE[] = {0xFF, JPEG_EOI};
+        info->src->next_input_byte = END_OF_IMAGE;
+        info->src->bytes_in_buffer = sizeof END_OF_IMAGE;
+        return TRUE;
+    }
+    decoder.input_offset += *got;
+    info->src->next_input_byte = decoder.input_buffer.data();
+    info->src->bytes_in_buffer = *got;
+    return TRUE;
+}
+
+void skip_jpeg_source(j_decompress_ptr info, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr& source = *info->src;
+    const auto skip = static_cast<std::size_t>(count);
+    if (skip <= source.bytes_in_buffer) {
+        source.next_input_byte += skip;
+        source.bytes_in_buffer -= skip;
+        return;
+    }
+    jpeg_decoder_of(reinterpret_cast<j_common_ptr>(info)).input_offset += skip - source.bytes_in_buffer;
+    source.bytes_in_buffer = 0;
+}
+
+void set_jpeg_source(JpegDecoder& decoder, PictureInput& input) {
+    decoder.input = &input;
+    decoder.input_buffer.resize(JPEG_INPUT_BYTES);
+    decoder.source.init_source = start_jpeg_source;
+    decoder.source.fill_input_buffer = fill_jpeg_source;
+    decoder.source.skip_input_data = skip_jpeg_source;
+    decoder.source.resync_to_restart = jpeg_resync_to_restart;
+    decoder.source.term_source = end_jpeg_source;
+    decoder.info.src = &decoder.source;
+}
+
 // Grey stays grey, colour becomes RGB, and CMYK (also YCCK, which libjpeg
 // turns into CMYK) is converted to RGB by us. Other component counts have no
 // agreed meaning.
@@ -133,7 +185,7 @@ unsigned jpeg_scale_denominator(std::uint32_t width, std::uint32_t min_width) {
 
 // Reads the header, checks it and starts decompression; a progressive picture
 // is read whole here. The decoder must be fresh.
-bool start_jpeg(JpegDecoder& decoder, Bytes bytes, std::uint32_t min_width, std::uint64_t max_pixels) {
+bool start_jpeg(JpegDecoder& decoder, PictureInput& input, std::uint32_t min_width, std::uint64_t max_pixels) {
     jpeg_decompress_struct& info = decoder.info;
     info.err = jpeg_std_error(&decoder.errors);
     decoder.errors.error_exit = fail_jpeg;
@@ -145,7 +197,7 @@ bool start_jpeg(JpegDecoder& decoder, Bytes bytes, std::uint32_t min_width, std:
     info.mem->max_memory_to_use = JPEG_MEMORY_LIMIT;
     decoder.progress.progress_monitor = on_jpeg_progress;
     info.progress = &decoder.progress;
-    jpeg_mem_src(&info, bytes.data(), bytes.size());
+    set_jpeg_source(decoder, input);
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) return false;
     if (!within_ceiling(info.image_width, info.image_height, max_pixels)) return false;
     if (!choose_jpeg_output(decoder)) return false;
@@ -171,41 +223,36 @@ void cmyk_row_to_rgb(const std::uint8_t* cmyk, std::uint8_t* rgb, std::uint32_t 
     }
 }
 
-// Reads every output row into `pixels` (output_width * output_height *
-// channels bytes); a CMYK picture goes through `cmyk_row` (output_width * 4
-// bytes) first. Also checks that the data end properly.
-bool read_jpeg_rows(JpegDecoder& decoder, std::uint8_t* pixels, std::size_t row_bytes, std::uint8_t* cmyk_row) {
+// Hands every output row to `sink` through `row` (output_width * channels
+// bytes); a CMYK picture goes through `cmyk_row` (output_width * 4 bytes)
+// first. Also checks that the data end properly.
+bool read_jpeg_rows(JpegDecoder& decoder, RowSink& sink, std::uint8_t* row, std::size_t row_bytes,
+                    std::uint8_t* cmyk_row) {
     jpeg_decompress_struct& info = decoder.info;
     if (setjmp(decoder.jump)) return false;
 
     while (info.output_scanline < info.output_height) {
-        std::uint8_t* target = pixels + std::size_t{info.output_scanline} * row_bytes;
-        JSAMPROW row = cmyk_row != nullptr ? cmyk_row : target;
-        if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
-        if (cmyk_row != nullptr) cmyk_row_to_rgb(cmyk_row, target, info.output_width, info.saw_Adobe_marker == TRUE);
+        const JDIMENSION y = info.output_scanline;
+        JSAMPROW target = cmyk_row != nullptr ? cmyk_row : row;
+        if (jpeg_read_scanlines(&info, &target, 1) != 1) return false;
+        if (cmyk_row != nullptr) cmyk_row_to_rgb(cmyk_row, row, info.output_width, info.saw_Adobe_marker == TRUE);
+        sink.row(y, std::span(row, row_bytes));
     }
     return jpeg_finish_decompress(&info) == TRUE;
 }
 
-std::optional<Picture> decode_jpeg(Bytes bytes, std::uint32_t min_width, std::uint64_t max_pixels) {
+bool decode_jpeg(PictureInput& input, RowSink& sink, std::uint32_t min_width, std::uint64_t max_pixels) {
     JpegDecoder decoder;
-    if (!start_jpeg(decoder, bytes, min_width, max_pixels)) return std::nullopt;
+    if (!start_jpeg(decoder, input, min_width, max_pixels)) return false;
 
     const jpeg_decompress_struct& info = decoder.info;
-    Picture picture;
-    picture.width = info.output_width;
-    picture.height = info.output_height;
-    picture.source_width = info.image_width;
-    picture.source_height = info.image_height;
-    picture.channels = decoder.output == JpegOutput::grey ? 1 : 3;
-    const std::size_t row_bytes = std::size_t{picture.width} * picture.channels;
-    picture.pixels.resize(row_bytes * picture.height);
-    std::vector<std::uint8_t> cmyk_row(decoder.output == JpegOutput::cmyk ? std::size_t{picture.width} * 4 : 0);
-
-    if (!read_jpeg_rows(decoder, picture.pixels.data(), row_bytes, cmyk_row.empty() ? nullptr : cmyk_row.data())) {
-        return std::nullopt;
-    }
-    return picture;
+    const PictureShape shape{info.output_width, info.output_height, info.image_width, info.image_height,
+                             static_cast<std::uint8_t>(decoder.output == JpegOutput::grey ? 1 : 3)};
+    const std::size_t row_bytes = std::size_t{shape.width} * shape.channels;
+    std::vector<std::uint8_t> row(row_bytes);
+    std::vector<std::uint8_t> cmyk_row(decoder.output == JpegOutput::cmyk ? std::size_t{shape.width} * 4 : 0);
+    sink.begin(shape);
+    return read_jpeg_rows(decoder, sink, row.data(), row_bytes, cmyk_row.empty() ? nullptr : cmyk_row.data());
 }
 
 // ---------------------------------------------------------------- PNG
@@ -218,8 +265,8 @@ constexpr png_alloc_size_t PNG_MAX_CHUNK_BYTES = 1 << 20;
 struct PngDecoder {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    Bytes input;
-    std::size_t offset = 0;
+    BufferedInput* input = nullptr;
+    std::uint64_t offset = 0;
     int passes = 1;
 
     PngDecoder() = default;
@@ -234,8 +281,7 @@ void ignore_png_warning(png_structp /*png*/, png_const_charp /*message*/) {}
 
 void read_png_bytes(png_structp png, png_bytep out, std::size_t count) {
     auto& decoder = *static_cast<PngDecoder*>(png_get_io_ptr(png));
-    if (count > decoder.input.size() - decoder.offset) png_error(png, "truncated");
-    std::memcpy(out, decoder.input.data() + decoder.offset, count);
+    if (!decoder.input->read_exact(decoder.offset, std::span(out, count))) png_error(png, "truncated");
     decoder.offset += count;
 }
 
@@ -268,9 +314,24 @@ bool start_png(PngDecoder& decoder, std::uint64_t max_pixels) {
            png_get_rowbytes(png, info) == std::size_t{png_get_image_width(png, info)} * channels;
 }
 
-// Reads every row, every pass of an interlaced picture over the same rows,
-// into `pixels`, then the rest of the file up to its end marker.
-bool read_png_rows(PngDecoder& decoder, std::uint8_t* pixels, std::size_t row_bytes, std::uint32_t height) {
+// Hands every row to `sink` as libpng makes it, then reads the rest of the
+// file up to its end marker.
+bool read_png_rows(PngDecoder& decoder, RowSink& sink, std::uint8_t* row, std::size_t row_bytes,
+                   std::uint32_t height) {
+    png_structp png = decoder.png;
+    if (setjmp(png_jmpbuf(png))) return false;
+
+    for (std::uint32_t y = 0; y < height; ++y) {
+        png_read_row(png, row, nullptr);
+        sink.row(y, std::span(row, row_bytes));
+    }
+    png_read_end(png, nullptr);
+    return true;
+}
+
+// An interlaced picture's passes each cover the whole picture, so it is
+// decoded whole into `pixels` before any row goes on.
+bool read_interlaced_png(PngDecoder& decoder, std::uint8_t* pixels, std::size_t row_bytes, std::uint32_t height) {
     png_structp png = decoder.png;
     if (setjmp(png_jmpbuf(png))) return false;
 
@@ -281,34 +342,39 @@ bool read_png_rows(PngDecoder& decoder, std::uint8_t* pixels, std::size_t row_by
     return true;
 }
 
-std::optional<Picture> decode_png(Bytes bytes, std::uint64_t max_pixels) {
+bool decode_png(PictureInput& input, RowSink& sink, std::uint64_t max_pixels) {
+    BufferedInput buffered(input);
     PngDecoder decoder;
-    decoder.input = bytes;
+    decoder.input = &buffered;
     decoder.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail_png, ignore_png_warning);
-    if (decoder.png == nullptr) return std::nullopt;
+    if (decoder.png == nullptr) return false;
     decoder.info = png_create_info_struct(decoder.png);
-    if (decoder.info == nullptr) return std::nullopt;
-    if (!start_png(decoder, max_pixels)) return std::nullopt;
+    if (decoder.info == nullptr) return false;
+    if (!start_png(decoder, max_pixels)) return false;
 
-    Picture picture;
-    picture.width = picture.source_width = png_get_image_width(decoder.png, decoder.info);
-    picture.height = picture.source_height = png_get_image_height(decoder.png, decoder.info);
-    picture.channels = png_get_channels(decoder.png, decoder.info);
-    const std::size_t row_bytes = std::size_t{picture.width} * picture.channels;
-    picture.pixels.resize(row_bytes * picture.height);
-
-    if (!read_png_rows(decoder, picture.pixels.data(), row_bytes, picture.height)) return std::nullopt;
-    return picture;
+    const std::uint32_t width = png_get_image_width(decoder.png, decoder.info);
+    const std::uint32_t height = png_get_image_height(decoder.png, decoder.info);
+    const PictureShape shape{width, height, width, height, png_get_channels(decoder.png, decoder.info)};
+    const std::size_t row_bytes = std::size_t{width} * shape.channels;
+    if (decoder.passes == 1) {
+        std::vector<std::uint8_t> row(row_bytes);
+        sink.begin(shape);
+        return read_png_rows(decoder, sink, row.data(), row_bytes, height);
+    }
+    std::vector<std::uint8_t> pixels(row_bytes * height);
+    if (!read_interlaced_png(decoder, pixels.data(), row_bytes, height)) return false;
+    sink.begin(shape);
+    for (std::uint32_t y = 0; y < height; ++y) sink.row(y, std::span(pixels).subspan(y * row_bytes, row_bytes));
+    return true;
 }
 
 }  // namespace
 
-std::optional<Picture> decode_picture(std::span<const std::uint8_t> bytes, std::uint32_t min_width,
-                                      std::uint64_t max_pixels) {
-    const std::optional<PictureHeader> header = read_picture_header(bytes, max_pixels);
-    if (!header) return std::nullopt;
-    if (header->format == PictureFormat::png) return decode_png(bytes, max_pixels);
-    return decode_jpeg(bytes, min_width, max_pixels);
+bool decode_picture_rows(PictureInput& input, RowSink& sink, std::uint32_t min_width, std::uint64_t max_pixels) {
+    const std::optional<PictureHeader> header = read_picture_header(input, max_pixels);
+    if (!header) return false;
+    if (header->format == PictureFormat::png) return decode_png(input, sink, max_pixels);
+    return decode_jpeg(input, sink, min_width, max_pixels);
 }
 
 }  // namespace olvex::art

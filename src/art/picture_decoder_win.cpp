@@ -9,14 +9,15 @@
 // missing part filled in.
 //
 // WIC has no DCT scaling that every system offers, so the picture always comes
-// at full size; min_width is a permission, not a request.
+// at full size; min_width is a permission, not a request. The rows are asked
+// for in bands, so that we never hold the whole picture; what WIC's own
+// decoders hold meanwhile is theirs to decide.
 
 #include <windows.h>
 #include <objbase.h>
 #include <wincodec.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -89,8 +90,8 @@ ComPtr<IWICBitmapFrameDecode> first_frame(IWICImagingFactory& factory, Bytes byt
 }
 
 // Moves BGRA pixels, in place, into `channels` channels: the green of grey
-// pixels, RGB or RGBA.
-void repack_bgra(std::vector<std::uint8_t>& pixels, std::uint8_t channels) {
+// pixels, RGB or RGBA. Returns the bytes they then take.
+std::size_t repack_bgra(std::span<std::uint8_t> pixels, std::uint8_t channels) {
     const std::size_t count = pixels.size() / 4;
     std::uint8_t* const data = pixels.data();
     auto each_pixel = [&](auto&& store) {
@@ -108,66 +109,93 @@ void repack_bgra(std::vector<std::uint8_t>& pixels, std::uint8_t channels) {
             break;
         default: each_pixel([](std::uint8_t* out, const std::uint8_t*) { std::swap(out[0], out[2]); }); break;
     }
-    pixels.resize(count * channels);
+    return count * channels;
 }
 
+// Bytes of the rows asked of WIC at a time (at least one row): its converter
+// and decoders then work on bands, and our buffer stays small whatever the
+// picture's height.
+constexpr std::uint64_t BAND_BYTES = std::uint64_t{1} << 20;
+
 // Every format, in every WIC (Wine's too), converts to 32-bit BGRA, while the
-// direct conversions to RGB or grey are patchy; so the pixels come as BGRA
-// and are repacked here.
-bool copy_pixels(IWICImagingFactory& factory, IWICBitmapFrameDecode& frame, Picture& picture) {
-    const std::uint64_t stride = std::uint64_t{picture.width} * 4;
-    const std::uint64_t size = stride * picture.height;
-    if (size > UINT_MAX) return false;
+// direct conversions to RGB or grey are patchy; so the pixels come as BGRA,
+// a band of rows at a time, and are repacked here.
+bool copy_rows(IWICImagingFactory& factory, IWICBitmapFrameDecode& frame, const PictureShape& shape, RowSink& sink) {
+    const std::uint64_t stride = std::uint64_t{shape.width} * 4;
+    const auto band_rows = static_cast<UINT>(std::clamp<std::uint64_t>(BAND_BYTES / stride, 1, shape.height));
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory.CreateFormatConverter(converter.put())) ||
         FAILED(converter->Initialize(&frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom))) {
         return false;
     }
-    picture.pixels.resize(static_cast<std::size_t>(size));
-    if (FAILED(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(size),
-                                     picture.pixels.data()))) {
-        return false;
+    std::vector<std::uint8_t> band(static_cast<std::size_t>(stride * band_rows));
+    sink.begin(shape);
+    for (UINT top = 0; top < shape.height; top += band_rows) {
+        const UINT rows = std::min<UINT>(band_rows, shape.height - top);
+        const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(shape.width), static_cast<INT>(rows)};
+        if (FAILED(converter->CopyPixels(&rect, static_cast<UINT>(stride), static_cast<UINT>(stride * rows),
+                                         band.data()))) {
+            return false;
+        }
+        for (UINT row = 0; row < rows; ++row) {
+            const std::span<std::uint8_t> pixels(band.data() + row * stride, static_cast<std::size_t>(stride));
+            sink.row(top + row, pixels.first(repack_bgra(pixels, shape.channels)));
+        }
     }
-    repack_bgra(picture.pixels, picture.channels);
     return true;
 }
 
-std::optional<Picture> decode_with_wic(Bytes bytes, const GUID& container, std::uint64_t max_pixels) {
-    if (bytes.size() > MAXDWORD || !com_is_usable()) return std::nullopt;
+bool decode_with_wic(Bytes bytes, const GUID& container, RowSink& sink, std::uint64_t max_pixels) {
+    if (bytes.size() > MAXDWORD || !com_is_usable()) return false;
     ComPtr<IWICImagingFactory> factory;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
                                 factory.put_void()))) {
-        return std::nullopt;
+        return false;
     }
     const ComPtr<IWICBitmapFrameDecode> frame = first_frame(*factory.get(), bytes, container);
     UINT width = 0;
     UINT height = 0;
     GUID source{};
-    if (!frame || FAILED(frame->GetSize(&width, &height)) || FAILED(frame->GetPixelFormat(&source))) {
-        return std::nullopt;
-    }
+    if (!frame || FAILED(frame->GetSize(&width, &height)) || FAILED(frame->GetPixelFormat(&source))) return false;
     if (width == 0 || height == 0 || width > MAX_PICTURE_EDGE || height > MAX_PICTURE_EDGE ||
         std::uint64_t{width} * height > max_pixels) {
-        return std::nullopt;
+        return false;
     }
+    const PictureShape shape{width, height, width, height, channels_for(*factory.get(), *frame.get(), source)};
+    return copy_rows(*factory.get(), *frame.get(), shape, sink);
+}
 
-    Picture picture;
-    picture.width = picture.source_width = width;
-    picture.height = picture.source_height = height;
-    picture.channels = channels_for(*factory.get(), *frame.get(), source);
-    if (!copy_pixels(*factory.get(), *frame.get(), picture)) return std::nullopt;
-    return picture;
+// Larger files are no cover art.
+constexpr std::size_t LARGEST_PICTURE_FILE = std::size_t{64} * 1024 * 1024;
+
+// WIC is handed the picture in memory: the thumbnails of the media sessions
+// arrive whole anyway, through a stream that can only be read from its start.
+std::optional<std::vector<std::uint8_t>> read_whole(PictureInput& input) {
+    constexpr std::size_t STEP = std::size_t{1} << 20;
+    std::vector<std::uint8_t> bytes;
+    for (;;) {
+        const std::size_t filled = bytes.size();
+        if (filled > LARGEST_PICTURE_FILE) return std::nullopt;
+        bytes.resize(filled + STEP);
+        const auto got = input.read_at(filled, std::span(bytes).subspan(filled));
+        if (!got) return std::nullopt;
+        bytes.resize(filled + *got);
+        if (*got == 0) return bytes;
+    }
 }
 
 }  // namespace
 
-std::optional<Picture> decode_picture(std::span<const std::uint8_t> bytes, std::uint32_t /*min_width*/,
-                                      std::uint64_t max_pixels) {
-    const std::optional<PictureHeader> header = read_picture_header(bytes, max_pixels);
-    if (!header) return std::nullopt;
+bool decode_picture_rows(PictureInput& input, RowSink& sink, std::uint32_t /*min_width*/, std::uint64_t max_pixels) {
+    std::optional<std::vector<std::uint8_t>> copy;
+    std::optional<std::span<const std::uint8_t>> bytes = input.in_memory();
+    if (!bytes && (copy = read_whole(input))) bytes = std::span<const std::uint8_t>(*copy);
+    if (!bytes) return false;
+    const std::optional<PictureHeader> header = read_picture_header(*bytes, max_pixels);
+    if (!header) return false;
     const GUID& container = header->format == PictureFormat::png ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg;
-    return decode_with_wic(bytes, container, max_pixels);
+    return decode_with_wic(*bytes, container, sink, max_pixels);
 }
 
 }  // namespace olvex::art

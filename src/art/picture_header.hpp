@@ -14,6 +14,8 @@
 
 namespace olvex::art {
 
+class PictureInput;
+
 enum class PictureFormat { png, jpeg };
 
 struct PictureHeader {
@@ -28,5 +30,6 @@ struct PictureHeader {
 // `max_pixels`.
 [[nodiscard]] std::optional<PictureHeader> read_picture_header(std::span<const std::uint8_t> bytes,
                                                                std::uint64_t max_pixels);
+[[nodiscard]] std::optional<PictureHeader> read_picture_header(PictureInput& input, std::uint64_t max_pixels);
 
 }  // namespace olvex::art

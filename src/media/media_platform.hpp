@@ -10,11 +10,13 @@
 // Objects may be used from any thread; event handlers run on the platform's
 // own threads and must not block.
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,17 @@ public:
     // Loads up to `count` bytes from the start and returns those actually
     // loaded.
     [[nodiscard]] virtual PlatformResult<std::string> read(std::uint32_t count) = 0;
+    // Whether read_at works: a file does, so that a picture is decoded as it
+    // is read; a stream that can only be read from its start (Windows) does
+    // not, and is read whole with `read`.
+    [[nodiscard]] virtual bool reads_in_parts() const noexcept { return false; }
+    // Copies the bytes from `offset` on, up to the size the stream had when
+    // opened, into `into` and returns how many (fewer than asked only at the
+    // end).
+    [[nodiscard]] virtual PlatformResult<std::size_t> read_at(std::uint64_t /*offset*/,
+                                                              std::span<std::uint8_t> /*into*/) {
+        return make_error("this thumbnail can only be read whole");
+    }
 };
 
 // A reference to a thumbnail that has not been opened yet.

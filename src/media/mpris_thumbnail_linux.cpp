@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -31,17 +32,29 @@ public:
 
     PlatformResult<std::string> read(std::uint32_t count) override {
         std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(count, size_)), '\0');
+        const auto filled = read_at(0, std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
+        if (!filled) return std::unexpected(std::move(filled.error()));
+        bytes.resize(*filled);
+        return bytes;
+    }
+
+    bool reads_in_parts() const noexcept override { return true; }
+
+    // Reads no further than the size the file had when opened: a file that
+    // grows meanwhile does not get past the size limit.
+    PlatformResult<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= size_) return 0;
+        into = into.first(static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), size_ - offset)));
         std::size_t filled = 0;
-        while (filled < bytes.size()) {
-            const ssize_t got = ::pread(file_->get(), bytes.data() + filled, bytes.size() - filled,
-                                        static_cast<off_t>(filled));
+        while (filled < into.size()) {
+            const ssize_t got = ::pread(file_->get(), into.data() + filled, into.size() - filled,
+                                        static_cast<off_t>(offset + filled));
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return std::unexpected(system_error("could not read the cover art", errno));
             if (got == 0) break;  // the file shrank since it was opened
             filled += static_cast<std::size_t>(got);
         }
-        bytes.resize(filled);
-        return bytes;
+        return filled;
     }
 
 private:

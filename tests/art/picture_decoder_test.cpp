@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -199,6 +201,45 @@ TEST(DecodePicture, EveryTruncationGivesNothingAndPrintsNothing) {
         }
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// Hands out at most `piece` bytes a read, as a file may, and fails to read
+// from `fails_at` on.
+class PieceInput final : public PictureInput {
+public:
+    PieceInput(Bytes bytes, std::size_t piece, std::size_t fails_at)
+        : bytes_(bytes), piece_(piece), fails_at_(fails_at) {}
+    std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> into) override {
+        if (offset >= bytes_.size()) return 0;
+        if (offset >= fails_at_) return std::nullopt;
+        const std::size_t count = std::min({into.size(), piece_, std::min(bytes_.size(), fails_at_) - offset});
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), count, into.begin());
+        return count;
+    }
+
+private:
+    Bytes bytes_;
+    std::size_t piece_;
+    std::size_t fails_at_;
+};
+
+TEST(DecodePicture, ReadInPiecesGivesTheSamePictureAndAReadErrorNothing) {
+    for (const Bytes bytes : {Bytes(samples::PNG_RGB), Bytes(samples::PNG_RGB_INTERLACED),
+                              Bytes(samples::PNG_PALETTE_ALPHA), Bytes(samples::JPEG_BASELINE),
+                              Bytes(samples::JPEG_PROGRESSIVE), Bytes(samples::JPEG_1024X512)}) {
+        const auto expected = decode_picture(bytes, 128);
+        ASSERT_TRUE(expected.has_value());
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, bytes.size()}) {
+            PieceInput input(bytes, piece, bytes.size());
+            const auto picture = decode_picture(input, 128);
+            ASSERT_TRUE(picture.has_value()) << bytes.size() << " bytes in pieces of " << piece;
+            EXPECT_EQ(picture->pixels, expected->pixels);
+        }
+        for (const std::size_t fails_at : {std::size_t{0}, bytes.size() / 2, bytes.size() - 1}) {
+            PieceInput failing(bytes, 4096, fails_at);
+            EXPECT_FALSE(decode_picture(failing, 128).has_value()) << bytes.size() << " bytes failing at " << fails_at;
+        }
+    }
 }
 
 TEST(DecodePicture, PicturesAboveTheCeilingGiveNothing) {

@@ -11,7 +11,9 @@ the reduced decoding costs in quality.
 
 The resizers differ in their arithmetic (Pillow rounds to 8 bits between its
 two passes and works in fixed point), so a few pixels land on the other side
-of an RGB332 level. Bounds, per picture: the mean absolute difference of each
+of an RGB332 level; a JPEG decoded at a reduced size (down to twice the art's
+width, as Pillow's own draft() would) moves a few more, up to 8 % of the
+pixels of the mosaic decoded at an eighth. Bounds, per picture: the mean absolute difference of each
 channel at most MAX_MEAN_STEPS levels of that channel, at most
 MAX_DIFFERING_SHARE of the pixels differing at all, and no channel off by more
 than one level. Exits 77 (skipped) without Pillow.
@@ -32,7 +34,7 @@ except ImportError:
 ART_SIZE = 128
 BACKGROUND = (0, 4, 12)
 MAX_MEAN_STEPS = 0.05
-MAX_DIFFERING_SHARE = 0.05
+MAX_DIFFERING_SHARE = 0.10
 MAX_STEPS = 1
 
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <limits>
 
@@ -99,6 +100,14 @@ TEST(MprisThumbnail, ReadsARegularFileWholeAndNoMoreThanAsked) {
     ASSERT_TRUE(stream);
     EXPECT_EQ((*stream)->read(4).value_or(""), "\x89PNG");
     EXPECT_EQ((*stream)->read(100).value_or("").size(), 13U);
+
+    // Read in parts, up to the size the file had when opened.
+    ASSERT_TRUE((*stream)->reads_in_parts());
+    write_file(cover, std::string("\x89PNG\r\n\x1a\n\0rest and more", 22));
+    std::array<std::uint8_t, 8> part{};
+    EXPECT_EQ((*stream)->read_at(9, part).value_or(0), 4U);
+    EXPECT_EQ(std::string(part.begin(), part.begin() + 4), "rest");
+    EXPECT_EQ((*stream)->read_at(13, part).value_or(1), 0U);
 }
 
 TEST(MprisThumbnail, RefusesWhatIsNoSmallRegularFile) {
