@@ -13,7 +13,7 @@ packages=(
   libsdbus-c++-dev libsystemd-dev libpulse-dev
   dbus dbus-daemon pulseaudio pulseaudio-utils mpv mpv-mpris vlc ffmpeg fonts-dejavu-core
   xvfb xdotool x11-apps
-  dpkg-dev lintian systemd
+  dpkg-dev lintian systemd ccache
   haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
 )
 
