@@ -37,7 +37,8 @@ EMPTY_ART_LINE = '{"event":"art","data":""}'
 
 def png(width, height, seed):
     """A small RGB PNG whose pixels depend on `seed`."""
-    return wine.png(width, height, lambda x, y: ((x * 7 + seed) % 256, (y * 5 + seed * 3) % 256, (x + y + seed) % 256))
+    return wine.png(width, height,
+                    lambda x, y: ((x * 7 + seed) % 256, (y * 5 + seed * 3) % 256, (x + y + seed) % 256))
 
 
 class ServerControl:
