@@ -14,7 +14,7 @@ packages=(
   dbus dbus-daemon pulseaudio pulseaudio-utils mpv mpv-mpris vlc ffmpeg fonts-dejavu-core
   pipewire pipewire-bin pipewire-pulse wireplumber
   xvfb xdotool x11-apps
-  dpkg-dev lintian systemd
+  dpkg-dev lintian systemd ccache
   haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
 )
 

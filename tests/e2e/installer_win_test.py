@@ -11,55 +11,38 @@ windows and chooses the menu entry, as a person's hand would.
                           --installer SETUP.exe --probe tray_window_probe.exe --version 0.1.0
 """
 
-import argparse
-import fcntl
 import glob
 import os
 import subprocess
-import sys
 import tempfile
 import time
-import unittest
+
+import wine_harness as wine
+from wine_harness import DEADLINE
 
 ARGS = None
-DEADLINE = 60.0
 NAME = 'OLVEX-Audio-Control'
 EXE = 'olvex-audio-control.exe'
 UNINSTALL_KEY = 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\' + NAME
 RUN_KEY = 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run'
 
 
-class InstallerUnderWine(unittest.TestCase):
+class InstallerUnderWine(wine.WineTestCase):
 
     def setUp(self):
-        self.scratch = tempfile.TemporaryDirectory()
-        source = subprocess.run([ARGS.wrapper, '--prepare', ARGS.server], check=True,
-                                capture_output=True, text=True).stdout.strip()
-        self.prefix = os.path.join(self.scratch.name, 'prefix')
-        with open(source + '.lock', 'w') as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-            subprocess.run(['cp', '-a', source, self.prefix], check=True)
-        for port in glob.glob(os.path.join(self.prefix, 'dosdevices', 'com[0-9]*')):
-            os.remove(port)
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '800x600x24',
-                                      '-nolisten', 'tcp'], pass_fds=[write_end],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as number:
-            display = ':' + number.readline().strip()
+        super().setUp()
+        scratch = tempfile.TemporaryDirectory()
+        self.addCleanup(scratch.cleanup)
+        self.prefix = os.path.join(scratch.name, 'prefix')
+        wine.copy_prefix(wine.prepared_prefix(ARGS.wrapper, ARGS.server), self.prefix)
+        display = wine.Display('800x600')
+        self.addCleanup(display.stop)
         # No desktop entries for the shortcut in this machine's menus.
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG='-all', DISPLAY=display,
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG='-all', DISPLAY=display.name,
                         WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe=')
         self.env.pop('OLVEX_TEST_MEDIA_CONTROL', None)
         self.env.pop('OLVEX_AUDIO_PORT', None)
-
-    def tearDown(self):
-        subprocess.run(['wineserver', '-k'], env=self.env)
-        subprocess.run(['wineserver', '-w'], env=self.env, timeout=60)
-        self.xvfb.terminate()
-        self.xvfb.wait()
-        self.scratch.cleanup()
+        self.addCleanup(wine.end_wine, self.env)
 
     def wine(self, *arguments, check=True):
         return subprocess.run(['wine'] + list(arguments), env=self.env, stdin=subprocess.DEVNULL,
@@ -68,8 +51,9 @@ class InstallerUnderWine(unittest.TestCase):
     def run_detached(self, *arguments):
         """A Windows program whose descendants outlive it: they must not hold
         the test's pipes."""
+        output = self.log(' '.join(arguments))
         ended = subprocess.run(['wine'] + list(arguments), env=self.env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEADLINE)
+                               stdout=output, stderr=output, timeout=DEADLINE)
         self.assertEqual(ended.returncode, 0, arguments)
 
     def user_folder(self, *parts):
@@ -100,21 +84,11 @@ class InstallerUnderWine(unittest.TestCase):
     def tray_processes(self):
         return [int(line) for line in self.wine(ARGS.probe, 'list').stdout.split()]
 
-    def wait_for(self, what, condition):
-        deadline = time.monotonic() + DEADLINE
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                self.fail('never came: ' + what)
-            time.sleep(0.3)
-
     def one_program_other_than(self, earlier):
         def single():
             processes = self.tray_processes()
             return processes[0] if len(processes) == 1 and processes[0] not in earlier else None
-        process = self.wait_for('one running program', single)
+        process = wine.wait_for('one running program', single)
         # A second copy started late would show up now, or end at once.
         time.sleep(2.0)
         self.assertEqual(self.tray_processes(), [process])
@@ -122,7 +96,7 @@ class InstallerUnderWine(unittest.TestCase):
 
     def choose_start_at_logon(self, expected_value):
         self.wine(ARGS.probe, 'toggle-start-at-logon')
-        self.wait_for('the Run value as %r' % expected_value, lambda: self.run_value() == expected_value or None)
+        wine.wait_for('the Run value as %r' % expected_value, lambda: self.run_value() == expected_value or None)
 
     def test_silent_install_upgrade_and_uninstall(self):
         folder = self.user_folder('AppData', 'Local', 'Programs', NAME)
@@ -170,7 +144,7 @@ class InstallerUnderWine(unittest.TestCase):
                 out.write('a line\n')
         # The uninstaller returns at once and goes on from a copy of itself.
         self.run_detached(self.windows_path(os.path.join(folder, 'uninstall.exe')), '/S')
-        self.wait_for('the folder removed', lambda: not os.path.exists(folder))
+        wine.wait_for('the folder removed', lambda: not os.path.exists(folder))
         self.assertFalse(os.path.exists(os.path.dirname(fallback_log)))
         self.assertFalse(os.path.exists(shortcut))
         self.assertIsNone(self.registry_values(UNINSTALL_KEY))
@@ -180,14 +154,8 @@ class InstallerUnderWine(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--wrapper', required=True)
-    parser.add_argument('--server', required=True)
-    parser.add_argument('--installer', required=True)
-    parser.add_argument('--probe', required=True)
-    parser.add_argument('--version', required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS = wine.arguments('--wrapper', '--server', '--installer', '--probe', '--version')
+    wine.run_tests()
 
 
 if __name__ == '__main__':

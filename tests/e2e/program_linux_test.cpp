@@ -287,7 +287,9 @@ TEST(Program, SaysOnceThatItMayNotOpenThePort) {
     TempFolder state;
     ASSERT_EQ(::chmod(device.slave_path().c_str(), 0), 0);
     ASSERT_EQ(::chmod(state.path().c_str(), 0777), 0);
-    Program program(device.slave_path(), state, desktop.environment(), launcher);
+    auto environment = desktop.environment();
+    std::ranges::copy(testing_support::sanitizer_settings_for_other_user(state.path()), std::back_inserter(environment));
+    Program program(device.slave_path(), state, environment, launcher);
     ASSERT_TRUE(program.started());
 
     const std::string said = "serial: " + device.slave_path() +

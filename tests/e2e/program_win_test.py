@@ -9,19 +9,17 @@ channel. Standard library only.
                         --program olvex-audio-control.exe --plain-wine cmake/wine-run
 """
 
-import argparse
 import json
 import os
 import select
 import socket
-import struct
 import subprocess
 import sys
-import tempfile
 import time
-import tty
 import unittest
-import zlib
+
+import wine_harness as wine
+from wine_harness import LineReader
 
 ARGS = None
 
@@ -39,94 +37,8 @@ EMPTY_ART_LINE = '{"event":"art","data":""}'
 
 def png(width, height, seed):
     """A small RGB PNG whose pixels depend on `seed`."""
-    rows = b''.join(
-        b'\x00' + bytes(channel for x in range(width)
-                        for channel in ((x * 7 + seed) % 256, (y * 5 + seed * 3) % 256, (x + y + seed) % 256))
-        for y in range(height))
-
-    def chunk(kind, data):
-        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
-
-    header = struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)
-    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b'')
-
-
-class LineReader:
-    """Lines from a file descriptor or socket, with deadlines."""
-
-    def __init__(self, read):
-        self._read = read
-        self._pending = b''
-
-    def next(self, timeout):
-        deadline = time.monotonic() + timeout
-        while b'\n' not in self._pending:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                return None
-            chunk = self._read(left)
-            if chunk is None:
-                continue
-            if chunk == b'':
-                return None
-            self._pending += chunk
-        line, self._pending = self._pending.split(b'\n', 1)
-        return line.decode('utf-8', 'replace')
-
-
-class Device:
-    """The device's end of the serial link: the pseudo-terminal's master."""
-
-    def __init__(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.master)
-        tty.setraw(self.slave)
-        self.slave_path = os.ttyname(self.slave)
-        self._lines = LineReader(self._read)
-
-    def _read(self, timeout):
-        ready, _, _ = select.select([self.master], [], [], timeout)
-        if not ready:
-            return None
-        try:
-            return os.read(self.master, 65536)
-        except OSError:
-            return b''
-
-    def send(self, message):
-        os.write(self.master, (json.dumps(message, separators=(',', ':')) + '\n').encode())
-
-    def next_line(self, timeout=LINE_DEADLINE):
-        """The next non-empty line, or None."""
-        deadline = time.monotonic() + timeout
-        while True:
-            line = self._lines.next(max(0.0, deadline - time.monotonic()))
-            if line != '':
-                return line
-
-    def lines_for(self, seconds):
-        """Every line that arrives within `seconds`."""
-        lines = []
-        deadline = time.monotonic() + seconds
-        while True:
-            line = self.next_line(max(0.0, deadline - time.monotonic()))
-            if line is None:
-                return lines
-            lines.append(line)
-
-    def lines_until_quiet(self, quiet, limit=60.0):
-        """Every line until none has arrived for `quiet` seconds."""
-        lines = []
-        deadline = time.monotonic() + limit
-        while True:
-            line = self.next_line(min(quiet, max(0.0, deadline - time.monotonic())))
-            if line is None:
-                return lines
-            lines.append(line)
-
-    def close(self):
-        os.close(self.master)
-        os.close(self.slave)
+    return wine.png(width, height,
+                    lambda x, y: ((x * 7 + seed) % 256, (y * 5 + seed * 3) % 256, (x + y + seed) % 256))
 
 
 class ServerControl:
@@ -173,11 +85,7 @@ class ServerControl:
         return 0
 
     def wait_for_calls(self, method, count, timeout=LINE_DEADLINE):
-        deadline = time.monotonic() + timeout
-        while self.call_count(method) < count:
-            if time.monotonic() > deadline:
-                raise AssertionError('%s called fewer than %d times' % (method, count))
-            time.sleep(0.1)
+        wine.wait_for('%d calls of %s' % (count, method), lambda: self.call_count(method) >= count, timeout, 0.1)
 
     def wait_for_commands(self, count, timeout=LINE_DEADLINE):
         """The media commands logged so far, once there are `count`."""
@@ -201,37 +109,19 @@ def now_playing(line):
     return message if message.get('event') == 'now_playing' else None
 
 
-class ProgramUnderWine(unittest.TestCase):
+class ProgramUnderWine(wine.WineTestCase):
 
     def setUp(self):
-        self.prefix = subprocess.run([ARGS.wrapper, '--prepare', ARGS.server], check=True,
-                                     capture_output=True, text=True).stdout.strip()
-        self.device = Device()
-        # A port number of our own, so parallel runs do not meet.
-        self.port = 'COM%d' % (100 + os.getpid() % 150)
-        self.port_link = os.path.join(self.prefix, 'dosdevices', self.port.lower())
-        if os.path.lexists(self.port_link):
-            os.remove(self.port_link)
-        os.symlink(self.device.slave_path, self.port_link)
+        super().setUp()
+        prefix = wine.prepared_prefix(ARGS.wrapper, ARGS.server)
+        self.device = wine.Device(LINE_DEADLINE)
+        self.addCleanup(self.device.close)
+        self.port = wine.ComPort(prefix, self.device)
+        self.addCleanup(self.port.remove)
         self.control = ServerControl()
-        self.stderr = tempfile.TemporaryFile()
-        self.env = dict(os.environ, OLVEX_AUDIO_PORT=self.port, OLVEX_TEST_MEDIA_CONTROL=self.control.address)
-        self.program = subprocess.Popen([ARGS.wrapper, ARGS.server, ARGS.program], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
-
-    def tearDown(self):
-        if self.program.poll() is None:
-            self.program.kill()
-        self.program.wait()
-        self.control.close()
-        os.remove(self.port_link)
-        self.device.close()
-        self.stderr.seek(0)
-        log = [line for line in self.stderr.read().decode('utf-8', 'replace').splitlines()
-               if not line.startswith('ALSA lib')]
-        if log:
-            print('\nprogram stderr:\n  ' + '\n  '.join(log[-30:]), file=sys.stderr)
-        self.stderr.close()
+        self.addCleanup(self.control.close)
+        self.env = dict(os.environ, OLVEX_AUDIO_PORT=self.port.name, OLVEX_TEST_MEDIA_CONTROL=self.control.address)
+        self.program = self.start('program output', [ARGS.wrapper, ARGS.server, ARGS.program], self.env)
 
     def add_session(self, app_id, title, thumbnail):
         session = self.control.run('add ' + app_id)
@@ -395,7 +285,7 @@ class ProgramUnderWine(unittest.TestCase):
         self.control.run('raise %s media_properties' % player)
         self.expect_track('Again', new_art=False)  # the start-up's picture
 
-        log = os.pread(self.stderr.fileno(), 1 << 20, 0).decode('utf-8', 'replace')
+        log = self.log_text(self.program.log)
         self.assertIn('smtc: TryGetMediaPropertiesAsync did not finish within 5s', log)
         self.assertEqual(self.control.run('read violations'), '')
         self.assertIsNone(self.program.poll(), 'the program ended')
@@ -432,7 +322,6 @@ class ProgramUnderWine(unittest.TestCase):
         self.assertEqual(now_playing(answer[0])['position_s'], 12.3)  # 12 s and 300 ms
         self.assertEqual(self.control.run('read violations'), '')
 
-
 class ProgramWithoutMediaSessions(unittest.TestCase):
 
     def test_start_up_fails_with_an_error_line_and_status_1(self):
@@ -447,13 +336,8 @@ class ProgramWithoutMediaSessions(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--wrapper', required=True)
-    parser.add_argument('--server', required=True)
-    parser.add_argument('--program', required=True)
-    parser.add_argument('--plain-wine', required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS = wine.arguments('--wrapper', '--server', '--program', '--plain-wine')
+    wine.run_tests()
 
 
 if __name__ == '__main__':

@@ -14,21 +14,16 @@ a COM port plays the device.
 in docs/tray-menu.png).
 """
 
-import argparse
 import os
 import struct
 import subprocess
-import sys
 import tempfile
 import time
-import unittest
-import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from program_win_test import Device  # noqa: E402
+import wine_harness as wine
+from wine_harness import DEADLINE, windows_path
 
 ARGS = None
-DEADLINE = 60.0
 LEFT_OUT = 100
 
 
@@ -71,16 +66,8 @@ class Screenshot:
 
     def save_png(self, path, box):
         left, top, right, bottom = box
-        rows = b''.join(b'\x00' + bytes(channel for x in range(left, right) for channel in self.pixel(x, y))
-                        for y in range(top, bottom))
-
-        def chunk(kind, data):
-            return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
-
-        header = struct.pack('>IIBBBBB', right - left, bottom - top, 8, 2, 0, 0, 0)
         with open(path, 'wb') as out:
-            out.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows, 9))
-                      + chunk(b'IEND', b''))
+            out.write(wine.png(right - left, bottom - top, lambda x, y: self.pixel(left + x, top + y)))
 
 
 def is_colour(rgb, colour):
@@ -92,56 +79,35 @@ def is_colour(rgb, colour):
     return green > 120 and red < 90 and blue < 90
 
 
-class TrayInWinesDesktop(unittest.TestCase):
+class TrayInWinesDesktop(wine.WineTestCase):
 
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24',
-                                      '-nolisten', 'tcp'], pass_fds=[write_end],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as number:
-            self.display = ':' + number.readline().strip()
-        self.prefix = subprocess.run([ARGS.wrapper, '--prepare', ARGS.server], check=True,
-                                     capture_output=True, text=True).stdout.strip()
-        self.device = Device()
-        self.port = 'COM%d' % (100 + (os.getpid() + 75) % 150)
-        self.port_link = os.path.join(self.prefix, 'dosdevices', self.port.lower())
-        if os.path.lexists(self.port_link):
-            os.remove(self.port_link)
-        os.symlink(self.device.slave_path, self.port_link)
+        super().setUp()
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        display = wine.Display()
+        self.addCleanup(display.stop)
+        self.display = display.name
+        prefix = wine.prepared_prefix(ARGS.wrapper, ARGS.server)
+        self.device = wine.Device()
+        self.addCleanup(self.device.close)
+        port = wine.ComPort(prefix, self.device, offset=75)
+        self.addCleanup(port.remove)
         # Explorer gives no exit status of what it starts; cmd waits for the
         # program and writes its status down.
-        self.status_file = os.path.join(self.folder.name, 'status.txt')
-        batch = os.path.join(self.folder.name, 'run.cmd')
+        self.status_file = os.path.join(folder.name, 'status.txt')
+        batch = os.path.join(folder.name, 'run.cmd')
         with open(batch, 'w', newline='\r\n') as out:
             out.write('@start /wait "" "%s"\n' % windows_path(ARGS.program))
             out.write('@echo %%errorlevel%%>"%s"\n' % windows_path(self.status_file))
-        env = dict(os.environ, DISPLAY=self.display, OLVEX_AUDIO_PORT=self.port)
+        env = dict(os.environ, DISPLAY=self.display, OLVEX_AUDIO_PORT=port.name)
         env.pop('OLVEX_TEST_MEDIA_CONTROL', None)
-        self.shell = subprocess.Popen([ARGS.wrapper, ARGS.server, 'explorer', '/desktop=shell,800x600',
-                                       'cmd', '/c', windows_path(batch)], env=env,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def tearDown(self):
-        if self.shell.poll() is None:
-            self.shell.kill()
-        self.shell.wait()
-        self.xvfb.terminate()
-        self.xvfb.wait()
-        os.remove(self.port_link)
-        self.device.close()
-        self.folder.cleanup()
+        self.start('shell output', [ARGS.wrapper, ARGS.server, 'explorer', '/desktop=shell,800x600',
+                                    'cmd', '/c', windows_path(batch)], env)
 
     def wait_for_icon(self, colour):
-        deadline = time.monotonic() + DEADLINE
-        while time.monotonic() < deadline:
-            box = Screenshot(self.display).find(colour)
-            if box is not None:
-                return box
-            time.sleep(0.5)
-        self.fail('no %s icon on the screen' % colour)
+        return wine.wait_for('a %s icon on the screen' % colour,
+                             lambda: Screenshot(self.display).find(colour), interval=0.5)
 
     def xdotool(self, *arguments):
         subprocess.run(['xdotool'] + [str(argument) for argument in arguments], check=True,
@@ -189,9 +155,7 @@ class TrayInWinesDesktop(unittest.TestCase):
         self.xdotool('mousemove', *entry)
         self.click(1)
 
-        deadline = time.monotonic() + DEADLINE
-        while not os.path.exists(self.status_file) and time.monotonic() < deadline:
-            time.sleep(0.5)
+        wine.wait_for('the program to end', lambda: os.path.exists(self.status_file), interval=0.5)
         with open(self.status_file) as status:
             self.assertEqual(status.read().strip(), '0')
         time.sleep(1.0)
@@ -199,19 +163,10 @@ class TrayInWinesDesktop(unittest.TestCase):
         self.assertEqual((after.find('green'), after.find('red')), (None, None), 'the icon stayed')
 
 
-def windows_path(path):
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
-
-
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--wrapper', required=True)
-    parser.add_argument('--server', required=True)
-    parser.add_argument('--program', required=True)
-    parser.add_argument('--screenshot')
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS = wine.arguments('--wrapper', '--server', '--program', optional=('--screenshot',))
+    wine.run_tests()
 
 
 if __name__ == '__main__':

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -49,6 +50,28 @@ std::string shell_quoted(const std::string& text) {
     std::string quoted = "'";
     for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+// `options` ("a=1:suppressions=/x/y.txt:b=2") with the suppressions file
+// copied to `copy` and named there instead; nothing if no file is named.
+std::optional<std::string> with_suppressions_copied(const std::string& options, const std::filesystem::path& copy) {
+    constexpr std::string_view key = "suppressions=";
+    std::string result;
+    bool copied = false;
+    std::istringstream items(options);
+    for (std::string item; std::getline(items, item, ':');) {
+        if (item.starts_with(key)) {
+            std::filesystem::copy_file(item.substr(key.size()), copy, std::filesystem::copy_options::overwrite_existing);
+            using std::filesystem::perms;
+            std::filesystem::permissions(copy, perms::owner_read | perms::owner_write | perms::group_read |
+                                                   perms::others_read);
+            item = std::string(key) + copy.string();
+            copied = true;
+        }
+        result += (result.empty() ? "" : ":") + item;
+    }
+    if (!copied) return std::nullopt;
+    return result;
 }
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
@@ -287,6 +310,18 @@ std::optional<std::string> PrivatePipeWire::pactl(const std::vector<std::string>
     command = "env " + command + "pactl";
     for (const auto& argument : arguments) command += " " + shell_quoted(argument);
     return run_command(command + " 2>/dev/null");
+}
+
+std::vector<std::string> sanitizer_settings_for_other_user(const std::filesystem::path& folder) {
+    std::vector<std::string> settings;
+    for (const std::string name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        const char* options = std::getenv(name.c_str());
+        if (options == nullptr) continue;
+        if (auto readable = with_suppressions_copied(options, folder / (name + "-suppressions.txt"))) {
+            settings.push_back(name + "=" + *readable);
+        }
+    }
+    return settings;
 }
 
 std::vector<SampleTrack> make_sample_tracks(const std::filesystem::path& folder) {

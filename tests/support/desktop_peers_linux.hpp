@@ -153,6 +153,13 @@ struct SampleTrack {
 // Writes the sample tracks into `folder`; empty if the script failed.
 [[nodiscard]] std::vector<SampleTrack> make_sample_tracks(const std::filesystem::path& folder);
 
+// The sanitizers' settings for a program that runs as another user: every
+// suppressions file named in ASAN_, LSAN_, TSAN_ or UBSAN_OPTIONS is copied
+// into `folder`, which that user can read (a checkout under a 0700 folder is
+// out of its reach), and the setting names the copy instead. "K=V" entries
+// for ChildProcess; none when no setting names a file.
+[[nodiscard]] std::vector<std::string> sanitizer_settings_for_other_user(const std::filesystem::path& folder);
+
 // Runs a shell command line and returns its standard output, or nothing if it
 // did not exit with status 0.
 [[nodiscard]] std::optional<std::string> run_command(const std::string& command_line);
