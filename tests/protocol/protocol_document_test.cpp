@@ -50,12 +50,7 @@ const std::vector<Example> EXAMPLES = {
     FromDevice{SetLock{false}},
     FromDevice{Resync{15}},
     FromDevice{Seek{12.5}},
-    Dropped{},
-    Dropped{},
-    Dropped{},
-    Dropped{},
-    Dropped{},
-    Dropped{},
+    Dropped{}, Dropped{}, Dropped{}, Dropped{}, Dropped{}, Dropped{},
 };
 
 // The lines of the document's marked fenced blocks, each with its block's kind.
