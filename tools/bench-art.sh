@@ -2,7 +2,7 @@
 # Measures the cover art conversion: time per picture next to decoding alone
 # and next to Pillow doing the same steps, and the peak memory of one
 # conversion for ordinary pictures and for shapes at the decoder's ceiling.
-# Prints the tables that README.md shows.
+# Prints the tables that docs/benchmarks.md shows.
 #
 # Usage: tools/bench-art.sh     (BUILD_DIR=... to use a build other than build/linux)
 set -euo pipefail
