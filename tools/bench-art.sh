@@ -4,7 +4,7 @@
 # with reducing_gap), and the peak memory of one conversion for ordinary
 # pictures and for shapes at the decoder's ceiling. Ours and Pillow's timings
 # alternate, ROUNDS times, so that both meet the same load of a shared
-# machine. Prints the tables that README.md shows.
+# machine. Prints the tables that docs/benchmarks.md shows.
 #
 # Usage: tools/bench-art.sh     (BUILD_DIR=... to use a build other than build/linux,
 #                                ROUNDS=... for other than 5 rounds)
