@@ -130,10 +130,14 @@ TEST_F(WatcherTest, SessionEventsArriveFromPlatformThreadsWithAFreshSnapshot) {
 
 // A burst of changes is read once it has been taken, not once per change: a
 // thousand timeline changes give a handful of readings, the last one current.
+// The watcher gathers for 20 ms before it reads, so it can read at most once
+// per 20 ms that the raising took (slow under Wine or load), plus a few.
 TEST_F(WatcherTest, ABurstOfChangesIsReadOnceItHasBeenTaken) {
     auto a = session_titled(*manager_, "A");
     const auto watcher = watch(a);
+    const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < 1000; ++i) a->raise(SessionEvent::timeline_properties_changed);
+    const auto raising = std::chrono::steady_clock::now() - started;
     FakeTrack last;
     last.title = "A2";
     a->set_track(last);
@@ -144,7 +148,7 @@ TEST_F(WatcherTest, ABurstOfChangesIsReadOnceItHasBeenTaken) {
         ++readings;
         if (delivery->title() == "A2") break;
     }
-    EXPECT_LT(readings, 100);
+    EXPECT_LT(readings, 100 + raising / std::chrono::milliseconds(20));
 }
 
 TEST_F(WatcherTest, AnEmptySessionListTellsSubscribersThatNothingPlays) {
