@@ -129,8 +129,10 @@ class Display:
 
     def __init__(self, size='1024x768'):
         read_end, write_end = os.pipe()
+        # -noreset: when Wine's last window goes (the program quit) the server
+        # would reset, and a screenshot taken just then fails to connect.
         self._xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', size + 'x24',
-                                       '-nolisten', 'tcp'], pass_fds=[write_end], preexec_fn=_end_with_parent,
+                                       '-nolisten', 'tcp', '-noreset'], pass_fds=[write_end], preexec_fn=_end_with_parent,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as number:
