@@ -601,7 +601,7 @@ TEST_F(PulseVolumeWorkerTest, TheVolumeWorkerCarriesOnAfterTheServerRestarts) {
     ASSERT_TRUE(wait_until([&] { return !only_stream().empty(); }));
 
     set_level(0.4f);
-    EXPECT_EQ(next_report(5s), (protocol::Volume{static_cast<double>(0.4f) * 100.0, false}))
+    EXPECT_EQ(next_report(5s), (protocol::Volume{40.0, false}))
         << "the level set, read back unchanged";
     EXPECT_EQ(occurrences(stream_volumes(), "/  40%"), 2) << stream_volumes();
     ASSERT_TRUE(watcher_reports_mixer_changes()) << "the watcher registered on the new server";
