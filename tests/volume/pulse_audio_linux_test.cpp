@@ -202,8 +202,8 @@ public:
         ready_ = until([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
         const char* unsaid[] = {PA_PROP_APPLICATION_PROCESS_ID, PA_PROP_APPLICATION_PROCESS_BINARY, nullptr};
         ready_ = ready_ && finished(pa_context_proplist_remove(context_, unsaid, nullptr, nullptr));
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-        stream_ = pa_stream_new(context_, "late stream", &spec, nullptr);
+        const pa_sample_spec sample_format{PA_SAMPLE_S16LE, 44100, 2};
+        stream_ = pa_stream_new(context_, "late stream", &sample_format, nullptr);
         pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr);
         ready_ = ready_ && until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; });
     }
