@@ -95,16 +95,25 @@ ChildProcess hostile_player(const QuietDesktop& desktop, const std::vector<std::
     return ChildProcess({OLVEX_STAND_IN_PLAYER, "/bin/sleep", "600"}, environment, output);
 }
 
-// A title of a megabyte and ten thousand artists reach the device cut, and
-// no line but art is longer than the device's bound.
-TEST(Program, BoundsEveryLineWhateverThePlayerSends) {
+// The program connected to a device on a quiet desktop, for the players of
+// the cases below.
+class ProgramWithPlayers : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.started());
+        handshake(device, lines);
+    }
+
     QuietDesktop desktop;
     PtyMaster device;
-    DeviceLines lines(device);
+    DeviceLines lines{device};
     TempFolder state;
-    Program program(device.slave_path(), state, desktop.environment());
-    ASSERT_TRUE(program.started());
-    handshake(device, lines);
+    Program program{device.slave_path(), state, desktop.environment()};
+};
+
+// A title of a megabyte and ten thousand artists reach the device cut, and
+// no line but art is longer than the device's bound.
+TEST_F(ProgramWithPlayers, BoundsEveryLineWhateverThePlayerSends) {
     auto player = hostile_player(desktop, {"STAND_IN_TITLE_BYTES=1000000", "STAND_IN_ARTISTS=10000"},
                                  state.path() / "player-output.txt");
 
@@ -130,14 +139,7 @@ TEST(Program, BoundsEveryLineWhateverThePlayerSends) {
 // A thousand seeks a second for five seconds: what is sent while they last is
 // kept current, so a resync afterwards is answered within a second, with
 // where the player stopped.
-TEST(Program, AnswersAResyncPromptlyAfterAFloodOfSeeks) {
-    QuietDesktop desktop;
-    PtyMaster device;
-    DeviceLines lines(device);
-    TempFolder state;
-    Program program(device.slave_path(), state, desktop.environment());
-    ASSERT_TRUE(program.started());
-    handshake(device, lines);
+TEST_F(ProgramWithPlayers, AnswersAResyncPromptlyAfterAFloodOfSeeks) {
     const auto output = state.path() / "player-output.txt";
     auto player = hostile_player(desktop, {"STAND_IN_PAUSED=1", "STAND_IN_SEEKS=1000,5"}, output);
     std::size_t during_flood = 0;
@@ -160,14 +162,7 @@ TEST(Program, AnswersAResyncPromptlyAfterAFloodOfSeeks) {
 
 // A browser pauses with three signals at once (rate, seek, status): the
 // device hears of it once.
-TEST(Program, ABrowsersPauseIsOneLine) {
-    QuietDesktop desktop;
-    PtyMaster device;
-    DeviceLines lines(device);
-    TempFolder state;
-    Program program(device.slave_path(), state, desktop.environment());
-    ASSERT_TRUE(program.started());
-    handshake(device, lines);
+TEST_F(ProgramWithPlayers, ABrowsersPauseIsOneLine) {
     const auto output = state.path() / "player-output.txt";
     auto player = hostile_player(desktop, {"STAND_IN_PAUSE=1"}, output);
     ASSERT_TRUE(testing_support::wait_until(
@@ -183,14 +178,7 @@ TEST(Program, ABrowsersPauseIsOneLine) {
 // A player that owns its name and never answers holds up no newcomer: the
 // newcomer's title comes after the quiet period of a second, and the silent
 // player's questions, a second each, add nothing to it.
-TEST(Program, ASilentPlayerHoldsUpNoOther) {
-    QuietDesktop desktop;
-    PtyMaster device;
-    DeviceLines lines(device);
-    TempFolder state;
-    Program program(device.slave_path(), state, desktop.environment());
-    ASSERT_TRUE(program.started());
-    handshake(device, lines);
+TEST_F(ProgramWithPlayers, ASilentPlayerHoldsUpNoOther) {
     auto silent = hostile_player(desktop, {"STAND_IN_NAME=Silent", "STAND_IN_SILENT=1"}, state.path() / "silent.txt");
     std::this_thread::sleep_for(300ms);  // the program is asking it by now
 
