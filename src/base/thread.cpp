@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/detached_thread.hpp"
 #include "base/failure.hpp"
 
 namespace olvex {
@@ -16,7 +17,7 @@ std::atomic<std::thread::id> main_thread_id{};
 void spawn_thread(std::move_only_function<void()> body, std::source_location where) {
     auto run = [body = std::move(body), where]() mutable noexcept { run_guarded(body, where); };
     try {
-        std::thread(std::move(run)).detach();
+        start_detached_thread(std::move(run));
     } catch (const std::system_error& error) {
         throw Failure(std::string("failed to spawn thread: ") + error.what(), where);
     }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -87,6 +88,27 @@ TEST_F(ThreadTest, FailureInsideAThreadIsRecordedAndEndsOnlyThatThread) {
     EXPECT_EQ(entries[2].line, spawn_line + 1);
     const bool plain_first = entries[1].message == "plain error";
     EXPECT_EQ(entries[plain_first ? 2 : 1].message, std::nullopt) << "a non-exception value carries no text";
+}
+
+// Threads that end while others start must all run: one lost thread is a
+// worker that never serves, and its owner waits for it forever.
+TEST(Thread, EveryThreadStartedAmidOthersEndingRuns) {
+    constexpr int count = 200;
+    struct Finished {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int count = 0;
+    };
+    const auto finished = std::make_shared<Finished>();  // outlives a late thread
+    for (int i = 0; i < count; ++i)
+        spawn_thread([finished] {
+            std::lock_guard lock(finished->mutex);
+            ++finished->count;
+            finished->changed.notify_all();
+        });
+    std::unique_lock lock(finished->mutex);
+    finished->changed.wait_for(lock, 10s, [&] { return finished->count == count; });
+    EXPECT_EQ(finished->count, count);
 }
 
 TEST_F(ThreadTest, GuardReportsFailureAndLetsTheCallerGoOn) {
