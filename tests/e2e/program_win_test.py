@@ -131,6 +131,20 @@ class ProgramUnderWine(wine.WineTestCase):
         self.control.run('timeline %s 0 %d %d now' % (session, 240 * TICKS_PER_SECOND, 12 * TICKS_PER_SECOND))
         return session
 
+    def start_with_player(self, *setting_up):
+        """Starts the program with one player, First, current and the
+        `setting_up` commands given to it; answers the device's greeting and
+        returns the player and what start-up pushed."""
+        self.control.accept(timeout=120.0)
+        player = self.add_session('Player.App', 'First', png(200, 100, 1))
+        for command in setting_up:
+            self.control.run(command % player)
+        self.control.run('current ' + player)
+        self.control.run('start')
+        self.assertEqual(self.device.next_line(60.0), '{"event":"hello"}')
+        self.device.send({'event': 'hello_ack', 'version': '1', 'device': 'pty'})
+        return player, self.settle_start_up()
+
     def settle_start_up(self):
         """Every line the device gets after its hello_ack until the start-up
         has settled: the state push, which ends with "lock", and the start-up
@@ -172,14 +186,7 @@ class ProgramUnderWine(wine.WineTestCase):
         return art
 
     def test_follows_the_media_session_and_carries_out_the_device_commands(self):
-        self.control.accept(timeout=120.0)
-        player = self.add_session('Player.App', 'First', png(200, 100, 1))
-        self.control.run('current ' + player)
-        self.control.run('start')
-
-        self.assertEqual(self.device.next_line(60.0), '{"event":"hello"}')
-        self.device.send({'event': 'hello_ack', 'version': '1', 'device': 'pty'})
-        pushed = self.settle_start_up()
+        player, pushed = self.start_with_player()
         self.assertIn('{"event":"lock","locked":false}', pushed)
         titles = [message['title'] for message in map(now_playing, pushed) if message]
         self.assertIn('First', titles, pushed[:3])
@@ -244,13 +251,7 @@ class ProgramUnderWine(wine.WineTestCase):
         self.assertIsNone(self.program.poll(), 'the program ended')
 
     def test_a_player_that_never_answers_holds_up_neither_the_device_nor_the_volume(self):
-        self.control.accept(timeout=120.0)
-        player = self.add_session('Player.App', 'First', png(200, 100, 1))
-        self.control.run('current ' + player)
-        self.control.run('start')
-        self.assertEqual(self.device.next_line(60.0), '{"event":"hello"}')
-        self.device.send({'event': 'hello_ack', 'version': '1', 'device': 'pty'})
-        self.settle_start_up()
+        player, _ = self.start_with_player()
 
         # The player stops answering: the resync's reading of it is given up
         # after five seconds, and the rest of the resync follows.
@@ -295,14 +296,8 @@ class ProgramUnderWine(wine.WineTestCase):
         """A title of a megabyte reaches the device cut to 256 characters, no
         line but art is longer than 4 KiB, and after a burst of timeline
         changes a resync is answered at once, with the last position."""
-        self.control.accept(timeout=120.0)
-        player = self.add_session('Player.App', 'First', png(200, 100, 1))
-        self.control.run('playback %s 5 1.0' % player)  # paused: the position stays where it is put
-        self.control.run('current ' + player)
-        self.control.run('start')
-        self.assertEqual(self.device.next_line(60.0), '{"event":"hello"}')
-        self.device.send({'event': 'hello_ack', 'version': '1', 'device': 'pty'})
-        seen = self.settle_start_up()
+        # paused: the position stays where it is put
+        player, seen = self.start_with_player('playback %s 5 1.0')
 
         self.control.run('long_title %s %d' % (player, 1 << 20))
         self.control.run('raise %s media_properties' % player)
