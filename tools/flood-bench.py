@@ -22,6 +22,8 @@ import threading
 import time
 import tty
 
+from process_figures import cpu_seconds
+
 LINE_RATE = 11520  # bytes a second at 115200 baud, 8N1
 connected = threading.Event()
 final_seen = threading.Event()
@@ -51,17 +53,6 @@ def play_device(master, final_title):
             totals["bytes"] += len(line) + 1
             if b'"title":"' + final_title + b'"' in line:
                 final_seen.set()
-
-
-def cpu_seconds(pid):
-    total = 0
-    for tid in os.listdir("/proc/%d/task" % pid):
-        try:
-            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as schedstat:
-                total += int(schedstat.read().split()[0])
-        except FileNotFoundError:
-            continue
-    return total / 1e9
 
 
 def main():

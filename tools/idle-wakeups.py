@@ -32,6 +32,8 @@ import threading
 import time
 import tty
 
+from process_figures import cpu_seconds
+
 SETTLE_SECONDS = 5
 RESYNC_LOCK = b'{"event":"resync","what":8}\n'
 connected = threading.Event()
@@ -75,20 +77,6 @@ def switches(pid):
             continue
         counts[tid] = int(fields["voluntary_ctxt_switches"]) + int(fields["nonvoluntary_ctxt_switches"])
     return counts
-
-
-def cpu_seconds(pid):
-    # The scheduler's own count, in nanoseconds, summed over the threads: the
-    # clock-tick figures of /proc/PID/stat are 10 ms grains, too coarse for a
-    # process that runs a fraction of a millisecond a second.
-    total = 0
-    for tid in os.listdir("/proc/%d/task" % pid):
-        try:
-            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as schedstat:
-                total += int(schedstat.read().split()[0])
-        except FileNotFoundError:
-            continue
-    return total / 1e9
 
 
 def resident_mib(pid):
