@@ -138,6 +138,17 @@ AudioResult<void> PulseConnection::await(pa_operation* operation, Answer& reply,
 PulseConnection::PulseConnection(std::shared_ptr<EchoFilter> echoes, std::shared_ptr<DeviceSinks> devices)
     : echoes_(std::move(echoes)), events_(echoes_, std::move(devices)) {}
 
+// Runs a query that answers with the one record asked for; none at all
+// means the server no longer has it.
+template <typename Record, typename Start>
+AudioResult<Record> PulseConnection::read_one(Start&& start, const char* what) {
+    Reply<std::vector<Record>> reply{loop_};
+    auto done = await(start(&reply), reply, what);
+    if (!done) return std::unexpected(std::move(done.error()));
+    if (reply.value.empty()) return std::unexpected(pulse_error(what, PA_ERR_NOENTITY));
+    return std::move(reply.value.front());
+}
+
 AudioResult<std::shared_ptr<PulseConnection>> PulseConnection::open(std::shared_ptr<EchoFilter> echoes,
                                                                     std::shared_ptr<DeviceSinks> devices) {
     std::shared_ptr<PulseConnection> connection(new PulseConnection(std::move(echoes), std::move(devices)));
@@ -217,28 +228,24 @@ AudioResult<std::vector<SinkRecord>> PulseConnection::sinks() {
 
 AudioResult<SinkRecord> PulseConnection::sink(std::uint32_t index) {
     const LoopLock lock(loop_);
-    const char* what = "could not read a sink";
-    Reply<std::vector<SinkRecord>> reply{loop_};
-    auto done = await(pa_context_get_sink_info_by_index(context_, index, &on_item<pa_sink_info, sink_record>, &reply),
-                      reply, what);
-    if (!done) return std::unexpected(std::move(done.error()));
-    if (reply.value.empty()) return std::unexpected(pulse_error(what, PA_ERR_NOENTITY));
-    return std::move(reply.value.front());
+    return read_one<SinkRecord>(
+        [&](void* reply) {
+            return pa_context_get_sink_info_by_index(context_, index, &on_item<pa_sink_info, sink_record>, reply);
+        },
+        "could not read a sink");
 }
 
 AudioResult<SinkRecord> PulseConnection::default_sink() {
     const LoopLock lock(loop_);
-    const char* what = "could not read the default sink";
     auto name = default_sink_name();
     if (!name) return std::unexpected(std::move(name.error()));
     if (name->empty()) return make_error("the sound server has no default sink");
-    Reply<std::vector<SinkRecord>> reply{loop_};
-    auto done = await(
-        pa_context_get_sink_info_by_name(context_, name->c_str(), &on_item<pa_sink_info, sink_record>, &reply), reply,
-        what);
-    if (!done) return std::unexpected(std::move(done.error()));
-    if (reply.value.empty()) return std::unexpected(pulse_error(what, PA_ERR_NOENTITY));
-    return std::move(reply.value.front());
+    return read_one<SinkRecord>(
+        [&](void* reply) {
+            return pa_context_get_sink_info_by_name(context_, name->c_str(), &on_item<pa_sink_info, sink_record>,
+                                                    reply);
+        },
+        "could not read the default sink");
 }
 
 AudioResult<std::vector<StreamRecord>> PulseConnection::streams() {
@@ -273,13 +280,11 @@ void PulseConnection::complete_from_clients(std::vector<StreamRecord>& records) 
 }
 
 AudioResult<ClientRecord> PulseConnection::read_client(std::uint32_t index) {
-    const char* what = "could not read a client";
-    Reply<std::vector<ClientRecord>> reply{loop_};
-    auto done = await(pa_context_get_client_info(context_, index, &on_item<pa_client_info, client_record>, &reply),
-                      reply, what);
-    if (!done) return std::unexpected(std::move(done.error()));
-    if (reply.value.empty()) return std::unexpected(pulse_error(what, PA_ERR_NOENTITY));
-    return std::move(reply.value.front());
+    return read_one<ClientRecord>(
+        [&](void* reply) {
+            return pa_context_get_client_info(context_, index, &on_item<pa_client_info, client_record>, reply);
+        },
+        "could not read a client");
 }
 
 AudioResult<void> PulseConnection::set_stream_volume(std::uint32_t stream, std::uint8_t channels,

@@ -90,6 +90,8 @@ private:
     AudioResult<void> wait_until(Finished&& finished, const char* what);
     template <typename Answer>
     AudioResult<void> await(pa_operation* operation, Answer& reply, const char* what);
+    template <typename Record, typename Start>
+    AudioResult<Record> read_one(Start&& start, const char* what);
     [[nodiscard]] std::optional<Error> broken() const;
     void complete_from_clients(std::vector<StreamRecord>& records);
     AudioResult<ClientRecord> read_client(std::uint32_t index);
